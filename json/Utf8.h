@@ -1,0 +1,20 @@
+// UTF-8 conversions, code unit by code unit: four-byte sequences are neither produced nor
+// expected, so a surrogate pair travels as two three-byte sequences.
+//
+//   Utf8ToWide("\xC3\xA4") == u"\u00E4"     Utf8ToWide("\xE4") == u""   (malformed: empty)
+//   WideToUtf8(u"\u20AC") == "\xE2\x82\xAC"  CodePageToUtf8("\x80") == "\xE2\x82\xAC"
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace rb {
+
+// Malformed input (a sequence cut off by the end, a following byte outside 0x80..0xBF) gives the
+// empty text as a whole; the lead byte itself is not checked further.
+std::u16string Utf8ToWide(std::string_view bytes);
+std::string WideToUtf8(std::u16string_view text);
+// 8-bit text in the system code page to UTF-8 bytes.
+std::string CodePageToUtf8(std::string_view text);
+
+}  // namespace rb

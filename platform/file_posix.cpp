@@ -1,0 +1,227 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/CodePage.h"
+#include "platform/File.h"
+#include "platform/SysError.h"
+
+namespace platform {
+
+namespace {
+
+void SetErrno() {
+  SetLastError(ErrorFromErrno(errno));
+}
+
+// Appends the UTF-8 form of one UTF-16 unit (the code page never yields surrogates).
+void AppendUtf8(std::string& out, char16_t u) {
+  if (u < 0x80) {
+    out += static_cast<char>(u);
+  } else if (u < 0x800) {
+    out += static_cast<char>(0xC0 | (u >> 6));
+    out += static_cast<char>(0x80 | (u & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (u >> 12));
+    out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (u & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::string NativePath(std::string_view ansi_path) {
+  std::string out;
+  out.reserve(ansi_path.size());
+  for (char c : ansi_path)
+    AppendUtf8(out, AnsiCharToWide(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string AnsiPathFromNative(std::string_view p) {
+  std::u16string wide;
+  for (size_t i = 0; i < p.size();) {
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    auto cont = [&](size_t k) {
+      return i + k < p.size() && (static_cast<unsigned char>(p[i + k]) & 0xC0) == 0x80;
+    };
+    if (c < 0x80) {
+      wide += c;
+      i += 1;
+    } else if ((c & 0xE0) == 0xC0 && c >= 0xC2 && cont(1)) {
+      wide += static_cast<char16_t>(((c & 0x1F) << 6) | (p[i + 1] & 0x3F));
+      i += 2;
+    } else if ((c & 0xF0) == 0xE0 && cont(1) && cont(2)) {
+      wide +=
+          static_cast<char16_t>(((c & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F));
+      i += 3;
+    } else {
+      // Not UTF-8: keep the byte so that the name still round-trips to the same file.
+      return std::string(p);
+    }
+  }
+  return WideToAnsi(wide);
+}
+
+File::File(File&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+File::~File() {
+  Close();
+}
+
+File File::Open(std::string_view path, FileAccess access, FileShare share, FileCreate create) {
+  if (path.empty() || path.find('\0') != std::string_view::npos) {
+    SetLastError(path.empty() ? kErrorPathNotFound : kErrorInvalidName);
+    return File();
+  }
+  int flags = O_CLOEXEC;
+  switch (access) {
+    case FileAccess::kRead:
+      flags |= O_RDONLY;
+      break;
+    case FileAccess::kWrite:
+      flags |= O_WRONLY;
+      break;
+    case FileAccess::kReadWrite:
+      flags |= O_RDWR;
+      break;
+  }
+  switch (create) {
+    case FileCreate::kOpenExisting:
+      break;
+    case FileCreate::kCreateAlways:
+      flags |= O_CREAT;
+      break;
+    case FileCreate::kOpenAlways:
+      flags |= O_CREAT;
+      break;
+    case FileCreate::kCreateNew:
+      flags |= O_CREAT | O_EXCL;
+      break;
+  }
+  const std::string native = NativePath(path);
+  int fd = ::open(native.c_str(), flags, 0666);
+  if (fd < 0) {
+    if (errno == EEXIST) {
+      SetLastError(kErrorFileExists);
+    } else if (errno == ENOENT && create == FileCreate::kOpenExisting) {
+      // Windows tells a missing file from a missing folder on the way to it.
+      std::string parent = native.substr(0, native.find_last_of('/') + 1);
+      struct stat st;
+      bool parent_ok = parent.empty() || ::stat(parent.c_str(), &st) == 0;
+      SetLastError(parent_ok ? kErrorFileNotFound : kErrorPathNotFound);
+    } else if (errno == ENOENT) {
+      SetLastError(kErrorPathNotFound);
+    } else {
+      SetErrno();
+    }
+    return File();
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    SetLastError(kErrorAccessDenied);
+    return File();
+  }
+  // Sharing: an exclusive or deny-read/deny-write opener holds an exclusive lock, any other
+  // opener a shared one; a conflict is a sharing violation, as on Windows. Deny-write readers
+  // may share among themselves, so they take a shared lock when they only read.
+  int lock = LOCK_SH;
+  if (share == FileShare::kExclusive || share == FileShare::kDenyRead ||
+      (share == FileShare::kDenyWrite && access != FileAccess::kRead)) {
+    lock = LOCK_EX;
+  }
+  if (share != FileShare::kDenyNone || access != FileAccess::kRead) {
+    if (::flock(fd, lock | LOCK_NB) != 0) {
+      ::close(fd);
+      SetLastError(kErrorSharingViolation);
+      return File();
+    }
+  }
+  if (create == FileCreate::kCreateAlways && ::ftruncate(fd, 0) != 0) {
+    SetErrno();
+    ::close(fd);
+    return File();
+  }
+  SetLastError(kErrorSuccess);
+  return File(fd);
+}
+
+int64_t File::Read(void* buffer, size_t count) {
+  for (;;) {
+    ssize_t n = ::read(fd_, buffer, count);
+    if (n >= 0) return n;
+    if (errno != EINTR) {
+      SetErrno();
+      return -1;
+    }
+  }
+}
+
+int64_t File::Write(const void* buffer, size_t count) {
+  size_t done = 0;
+  const char* p = static_cast<const char*>(buffer);
+  while (done < count) {
+    ssize_t n = ::write(fd_, p + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      SetErrno();
+      return done > 0 ? static_cast<int64_t>(done) : -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+int64_t File::Seek(int64_t offset, SeekOrigin origin) {
+  int whence = origin == SeekOrigin::kBegin     ? SEEK_SET
+               : origin == SeekOrigin::kCurrent ? SEEK_CUR
+                                                : SEEK_END;
+  off_t r = ::lseek(fd_, offset, whence);
+  if (r < 0) {
+    SetLastError(errno == EINVAL ? 131 /* ERROR_NEGATIVE_SEEK */ : ErrorFromErrno(errno));
+    return -1;
+  }
+  return r;
+}
+
+int64_t File::Size() {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) {
+    SetErrno();
+    return -1;
+  }
+  return st.st_size;
+}
+
+bool File::SetEnd() {
+  off_t pos = ::lseek(fd_, 0, SEEK_CUR);
+  if (pos < 0 || ::ftruncate(fd_, pos) != 0) {
+    SetErrno();
+    return false;
+  }
+  return true;
+}
+
+void File::Close() {
+  if (fd_ >= 0) {
+    ::close(fd_);  // also drops the sharing lock
+    fd_ = -1;
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,135 @@
+#include "platform/SysError.h"
+
+#include <cerrno>
+
+namespace platform {
+
+namespace {
+thread_local uint32_t last_error = kErrorSuccess;
+}  // namespace
+
+uint32_t GetLastError() {
+  return last_error;
+}
+void SetLastError(uint32_t code) {
+  last_error = code;
+}
+
+uint32_t ErrorFromErrno(int err) {
+  switch (err) {
+    case 0:
+      return kErrorSuccess;
+    case ENOENT:
+      return kErrorFileNotFound;
+    case ENOTDIR:
+      return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      return kErrorAccessDenied;
+    case EBADF:
+      return kErrorInvalidHandle;
+    case ENOMEM:
+      return kErrorNotEnoughMemory;
+    case EMFILE:
+    case ENFILE:
+      return kErrorTooManyOpenFiles;
+    case EEXIST:
+      return kErrorAlreadyExists;
+    case EINVAL:
+      return kErrorInvalidParameter;
+    case EPIPE:
+      return kErrorBrokenPipe;
+    case ENOSPC:
+      return kErrorDiskFull;
+    case ENAMETOOLONG:
+      return kErrorFilenameExcedRange;
+    case ENOTEMPTY:
+      return kErrorDirNotEmpty;
+    case EAGAIN:
+      return kErrorNoData;
+    case EBUSY:
+    case ETXTBSY:
+      return kErrorSharingViolation;
+    case ETIMEDOUT:
+      return kErrorSemTimeout;
+    case ECONNREFUSED:
+    case ECONNRESET:
+      return kErrorBrokenPipe;
+    case ENOTCONN:
+      return kErrorPipeNotConnected;
+    case EIO:
+      return kErrorGenFailure;
+    default:
+      return kErrorGenFailure;
+  }
+}
+
+std::string SysErrorMessage(uint32_t code) {
+  switch (code) {
+    case kErrorSuccess:
+      return "The operation completed successfully.";
+    case kErrorInvalidFunction:
+      return "Incorrect function.";
+    case kErrorFileNotFound:
+      return "The system cannot find the file specified.";
+    case kErrorPathNotFound:
+      return "The system cannot find the path specified.";
+    case kErrorTooManyOpenFiles:
+      return "The system cannot open the file.";
+    case kErrorAccessDenied:
+      return "Access is denied.";
+    case kErrorInvalidHandle:
+      return "The handle is invalid.";
+    case kErrorNotEnoughMemory:
+      return "Not enough memory resources are available to process this command.";
+    case kErrorWriteFault:
+      return "The system cannot write to the specified device.";
+    case kErrorReadFault:
+      return "The system cannot read from the specified device.";
+    case kErrorGenFailure:
+      return "A device attached to the system is not functioning.";
+    case kErrorSharingViolation:
+      return "The process cannot access the file because it is being used by another process.";
+    case kErrorLockViolation:
+      return "The process cannot access the file because another process has locked a portion "
+             "of the file.";
+    case kErrorHandleEof:
+      return "Reached the end of the file.";
+    case kErrorNotSupported:
+      return "The request is not supported.";
+    case kErrorFileExists:
+      return "The file exists.";
+    case kErrorInvalidParameter:
+      return "The parameter is incorrect.";
+    case kErrorBrokenPipe:
+      return "The pipe has been ended.";
+    case kErrorDiskFull:
+      return "There is not enough space on the disk.";
+    case kErrorSemTimeout:
+      return "The semaphore timeout period has expired.";
+    case kErrorInvalidName:
+      return "The filename, directory name, or volume label syntax is incorrect.";
+    case kErrorDirNotEmpty:
+      return "The directory is not empty.";
+    case kErrorAlreadyExists:
+      return "Cannot create a file when that file already exists.";
+    case kErrorFilenameExcedRange:
+      return "The filename or extension is too long.";
+    case kErrorPipeBusy:
+      return "All pipe instances are busy.";
+    case kErrorNoData:
+      return "The pipe is being closed.";
+    case kErrorPipeNotConnected:
+      return "No process is on the other end of the pipe.";
+    case kErrorMoreData:
+      return "More data is available.";
+    case kErrorDirectory:
+      return "The directory name is invalid.";
+    default:
+      return "System Error.  Code: " + std::to_string(code) + ".";
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,18 @@
+#include "util/Errors.h"
+
+#include "platform/SysError.h"
+
+namespace rb {
+
+void RaiseOSError(uint32_t code) {
+  if (code == 0) throw EOSError("A call to an OS function failed", 0);
+  throw EOSError(
+      "System Error.  Code: " + std::to_string(code) + ".\n" + platform::SysErrorMessage(code),
+      code);
+}
+
+void RaiseLastOSError() {
+  RaiseOSError(platform::GetLastError());
+}
+
+}  // namespace rb
