@@ -70,6 +70,10 @@ class EVariantError : public Exception {
 class EVariantTypeCastError : public EVariantError {
   using EVariantError::EVariantError;
 };
+// A value outside the range of the kind it is converted to.
+class EVariantOverflowError : public EVariantError {
+  using EVariantError::EVariantError;
+};
 // An object used as a class it is not ("Invalid class typecast").
 class EInvalidCast : public Exception {
   using Exception::Exception;
