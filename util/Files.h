@@ -6,15 +6,34 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace rb {
 
+// How often a retrying operation tries and how it waits between attempts. The default is the
+// program's: 100 attempts, 100 ms apart (about ten seconds in all). Tests pass a policy whose
+// sleep only counts.
+struct RetryPolicy {
+  int attempts = 100;
+  uint32_t pause_ms = 100;
+  std::function<void(uint32_t ms)> sleep;  // empty: platform::Sleep
+
+  void Pause() const;
+};
+
+// Runs attempt until it returns without raising, at most policy.attempts times; an attempt that
+// raises (an rb::Exception) is followed by a pause, and the exception of the last attempt
+// passes on. For callers with their own files that the host may hold open for a moment.
+void RetryCall(const RetryPolicy& policy, const std::function<void()>& attempt);
+
 // The program's folder under the user's private temporary folder, ending in the delimiter:
 // <temp>/KXTempDir/ or, with a sub-folder name, <temp>/KXTempDir/<sub>/. Created with its
-// parents when missing; a folder that cannot be created is not reported here.
+// parents when missing; a folder that cannot be created is not reported here. A temporary
+// folder that cannot be trusted (see platform::GetTempPath) is never used: EOSError with its
+// code (5) and a message naming the folder.
 std::string TempFolder(const std::string& sub_folder = "");
 
 // TempFolder() followed by the ELF hash of a fresh GUID's text form, in decimal, no extension.
@@ -25,16 +44,18 @@ std::string UniqueTempFileName();
 uint32_t ElfHash(std::string_view text);
 
 // True when the file is gone afterwards (also when it never existed).
-bool DeleteFileRetry(const std::string& path);
+bool DeleteFileRetry(const std::string& path, const RetryPolicy& policy = {});
 
 // Writes the lines, each ended by CR LF, creating the file's folder when missing.
-void SaveListRetry(const std::vector<std::string>& lines, const std::string& path);
+void SaveListRetry(const std::vector<std::string>& lines, const std::string& path,
+                   const RetryPolicy& policy = {});
 
 // Replaces lines with the file's lines; a missing file leaves them unchanged.
-void LoadListRetry(std::vector<std::string>& lines, const std::string& path);
+void LoadListRetry(std::vector<std::string>& lines, const std::string& path,
+                   const RetryPolicy& policy = {});
 
-// "" stays ""; "C" gives "C:<delim>"; text ending in ':' or the delimiter stays; else the
-// delimiter is appended.
+// "" stays ""; text ending in the delimiter stays; else the delimiter is appended. Where paths
+// have drive letters, also "C" gives "C:\" and text ending in ':' stays.
 std::string IncludePathDelimiter(const std::string& folder);
 
 // Chooses the folder of the window placement file, copying "UserMode.INI" from the program's
@@ -44,6 +65,12 @@ std::string UserModeFile();
 
 // True for an existing file that is not a folder (attribute rules of the platform's errors).
 bool FileExists(const std::string& path);
+// The decision behind FileExists, given the outcome of reading the attributes (the attributes,
+// or platform::kInvalidFileAttributes and the error code): a folder is no file; file not found,
+// path not found and invalid name mean missing; a sharing violation means present; any other
+// failure is left to search, a directory search for the name.
+bool FileExistsFromAttributes(uint32_t attributes, uint32_t error,
+                              const std::function<bool()>& search);
 bool DirectoryExists(const std::string& path);
 
 // Creates the folder with all missing parents. An empty name raises

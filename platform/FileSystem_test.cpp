@@ -1,0 +1,156 @@
+#include "platform/FileSystem.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/SysError.h"
+
+namespace platform {
+namespace {
+
+class FileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/rbfsXXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  std::string dir_;
+};
+
+TEST_F(FileSystemTest, AttributesAndTheirErrors) {
+  Write(dir_ + "/f.txt", "x");
+  const uint32_t file = GetFileAttributes(dir_ + "/f.txt");
+  ASSERT_NE(file, kInvalidFileAttributes);
+  EXPECT_EQ(file & kAttrDirectory, 0u);
+  EXPECT_NE(GetFileAttributes(dir_) & kAttrDirectory, 0u);
+  EXPECT_NE(GetFileAttributes(dir_ + "/") & kAttrDirectory, 0u);
+
+  struct Row {
+    const char* name;
+    std::string path;
+    uint32_t error;
+  } rows[] = {
+      {"missing file", dir_ + "/none", kErrorFileNotFound},
+      {"missing folder on the way", dir_ + "/nodir/none", kErrorPathNotFound},
+      {"file used as a folder", dir_ + "/f.txt/x", kErrorPathNotFound},
+      {"file named as a folder", dir_ + "/f.txt/", kErrorPathNotFound},
+      {"empty name", "", kErrorPathNotFound},
+      {"embedded zero", dir_ + std::string("/a\0b", 4), kErrorInvalidName},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(GetFileAttributes(row.path), kInvalidFileAttributes) << row.name;
+    EXPECT_EQ(GetLastError(), row.error) << row.name;
+  }
+}
+
+TEST_F(FileSystemTest, CodePageNamesReachTheFileSystemAsUtf8) {
+  Write(dir_ + "/\xC3\xBC.txt", "x");  // "ü.txt" in UTF-8 on disk
+  EXPECT_NE(GetFileAttributes(dir_ + "/\xFC.txt"), kInvalidFileAttributes);
+  FoundFile found;
+  ASSERT_TRUE(FindFirstFile(dir_ + "/*.txt", found));
+  EXPECT_EQ(found.name, "\xFC.txt");
+}
+
+TEST_F(FileSystemTest, DeleteFileButNotAFolder) {
+  Write(dir_ + "/f", "x");
+  EXPECT_TRUE(DeleteFile(dir_ + "/f"));
+  EXPECT_EQ(GetFileAttributes(dir_ + "/f"), kInvalidFileAttributes);
+  EXPECT_FALSE(DeleteFile(dir_ + "/f"));
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+  EXPECT_FALSE(DeleteFile(dir_));
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+  EXPECT_NE(GetFileAttributes(dir_), kInvalidFileAttributes);
+}
+
+TEST_F(FileSystemTest, CreateAndRemoveFolders) {
+  EXPECT_TRUE(CreateDirectory(dir_ + "/a/"));
+  EXPECT_FALSE(CreateDirectory(dir_ + "/a"));
+  EXPECT_EQ(GetLastError(), kErrorAlreadyExists);
+  EXPECT_FALSE(CreateDirectory(dir_ + "/x/y"));
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+  Write(dir_ + "/a/f", "x");
+  EXPECT_FALSE(RemoveDirectory(dir_ + "/a"));
+  EXPECT_EQ(GetLastError(), kErrorDirNotEmpty);
+  ASSERT_TRUE(DeleteFile(dir_ + "/a/f"));
+  EXPECT_TRUE(RemoveDirectory(dir_ + "/a"));
+}
+
+TEST_F(FileSystemTest, CopyFileCopiesBytes) {
+  std::string bytes(200000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>(i * 7);
+  Write(dir_ + "/src", bytes);
+  ASSERT_TRUE(CopyFile(dir_ + "/src", dir_ + "/dst", true));
+  EXPECT_EQ(Read(dir_ + "/dst"), bytes);
+
+  Write(dir_ + "/small", "abc");
+  EXPECT_FALSE(CopyFile(dir_ + "/small", dir_ + "/dst", true));
+  EXPECT_EQ(GetLastError(), kErrorFileExists);
+  EXPECT_EQ(Read(dir_ + "/dst"), bytes) << "fail_if_exists must not touch the target";
+  EXPECT_TRUE(CopyFile(dir_ + "/small", dir_ + "/dst", false));
+  EXPECT_EQ(Read(dir_ + "/dst"), "abc");
+
+  EXPECT_FALSE(CopyFile(dir_ + "/none", dir_ + "/dst2", false));
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+  EXPECT_FALSE(CopyFile(dir_ + "/small", dir_ + "/nodir/dst", false));
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+}
+
+TEST_F(FileSystemTest, CopyOntoItselfKeepsTheFile) {
+  // Regression: truncating the target first would empty a source that is the same file.
+  Write(dir_ + "/same", "keep me");
+  ASSERT_EQ(::symlink((dir_ + "/same").c_str(), (dir_ + "/alias").c_str()), 0);
+  EXPECT_FALSE(CopyFile(dir_ + "/same", dir_ + "/same", false));
+  EXPECT_FALSE(CopyFile(dir_ + "/same", dir_ + "/alias", false));
+  EXPECT_EQ(Read(dir_ + "/same"), "keep me");
+}
+
+TEST_F(FileSystemTest, FindFirstFileMatchesWildcards) {
+  Write(dir_ + "/report.csv", "");
+  ASSERT_TRUE(CreateDirectory(dir_ + "/sub"));
+  struct Row {
+    const char* pattern;
+    bool found;
+    const char* name;
+  } rows[] = {
+      {"report.csv", true, "report.csv"}, {"*.csv", true, "report.csv"},
+      {"rep?rt.*", true, "report.csv"},   {"*", true, nullptr},
+      {"Report.csv", false, nullptr},     {"report.cs", false, nullptr},
+      {"*.txt", false, nullptr},          {"s*b", true, "sub"},
+      {"report.csv?", false, nullptr},    {"**t.c*v", true, "report.csv"},
+  };
+  for (const Row& row : rows) {
+    FoundFile found;
+    EXPECT_EQ(FindFirstFile(dir_ + "/" + row.pattern, found), row.found) << row.pattern;
+    if (row.found && row.name) {
+      EXPECT_EQ(found.name, row.name) << row.pattern;
+    }
+    if (!row.found) {
+      EXPECT_EQ(GetLastError(), kErrorFileNotFound) << row.pattern;
+    }
+  }
+  FoundFile found;
+  ASSERT_TRUE(FindFirstFile(dir_ + "/sub", found));
+  EXPECT_NE(found.attributes & kAttrDirectory, 0u);
+  EXPECT_FALSE(FindFirstFile(dir_ + "/nodir/*", found));
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+}
+
+}  // namespace
+}  // namespace platform

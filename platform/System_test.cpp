@@ -1,0 +1,245 @@
+#include "platform/System.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <set>
+
+#include "platform/SysError.h"
+#include "platform/TempPath_posix.h"
+
+namespace platform {
+namespace {
+
+TEST(Guid, TextFormsHaveTheWindowsLayout) {
+  Guid g;
+  g.data1 = 0x0123ABCD;
+  g.data2 = 0x00EF;
+  g.data3 = 0x4A5B;
+  g.data4 = {0x8C, 0x0D, 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
+  EXPECT_EQ(g.ToString(), "{0123ABCD-00EF-4A5B-8C0D-0123456789AB}");
+  EXPECT_EQ(g.ToText36(), "0123ABCD-00EF-4A5B-8C0D-0123456789AB");
+}
+
+TEST(Guid, NewGuidsAreRandomVersionFour) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 200; ++i) {
+    const Guid g = NewGuid();
+    const std::string text = g.ToText36();
+    ASSERT_EQ(text.size(), 36u);
+    for (size_t k = 0; k < text.size(); ++k) {
+      if (k == 8 || k == 13 || k == 18 || k == 23) {
+        EXPECT_EQ(text[k], '-');
+      } else {
+        EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(text[k])) &&
+                    !std::islower(static_cast<unsigned char>(text[k])))
+            << text;
+      }
+    }
+    EXPECT_EQ(text[14], '4') << text;
+    EXPECT_NE(std::string("89AB").find(text[19]), std::string::npos) << text;
+    seen.insert(text);
+  }
+  EXPECT_EQ(seen.size(), 200u);
+}
+
+TEST(Clock, SleepWaitsAndTicksAdvance) {
+  const uint64_t start = GetTickCount64();
+  const uint32_t start32 = GetTickCount();
+  Sleep(30);
+  const uint64_t elapsed = GetTickCount64() - start;
+  EXPECT_GE(elapsed, 30u);
+  EXPECT_LT(elapsed, 2000u);
+  EXPECT_GE(static_cast<uint32_t>(GetTickCount() - start32), 30u);
+}
+
+TEST(Clock, NowIsTheLocalDayNumber) {
+  // Independent route: seconds since 1970 shifted by the local offset, 25569 days to 1970.
+  const time_t t = std::time(nullptr);
+  tm local{};
+  localtime_r(&t, &local);
+  const double expected = 25569.0 + static_cast<double>(t + local.tm_gmtoff) / 86400.0;
+  EXPECT_NEAR(Now(), expected, 3.0 / 86400.0);
+}
+
+TEST(Clock, NowFollowsTheTimeZone) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  ::setenv("TZ", "UTC0", 1);
+  ::tzset();
+  const double utc = Now();
+  ::setenv("TZ", "XYZ-5", 1);  // five hours east of UTC
+  ::tzset();
+  const double east = Now();
+  if (old) {
+    ::setenv("TZ", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+  EXPECT_NEAR(east - utc, 5.0 / 24.0, 2.0 / 86400.0);
+}
+
+TEST(ProgramFolder, IsTheFolderOfThisExecutable) {
+  const std::string folder = ProgramFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), '/');
+  struct stat st {};
+  EXPECT_EQ(::stat((folder + "System_test").c_str(), &st), 0) << folder;
+}
+
+class PrivateFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/rbsysXXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    base_ = tmpl;
+    uid_ = static_cast<uint32_t>(::geteuid());
+  }
+  void TearDown() override { std::system(("rm -rf '" + base_ + "'").c_str()); }
+  std::string base_;
+  uint32_t uid_ = 0;
+};
+
+TEST(ChoosePrivateTempFolder, PrefersTheRuntimeFolderThenTmpDir) {
+  struct Row {
+    const char* name;
+    const char* runtime_dir;
+    const char* tmp_dir;
+    std::string expected;
+  } rows[] = {
+      {"runtime folder", "/run/user/7", "/var/tmp", "/run/user/7/"},
+      {"runtime folder with slash", "/run/user/7/", nullptr, "/run/user/7/"},
+      {"empty runtime folder", "", "/var/tmp", "/var/tmp/ratenblick-7/"},
+      {"relative runtime folder is ignored", "run", "/var/tmp/", "/var/tmp/ratenblick-7/"},
+      {"nothing set", nullptr, nullptr, "/tmp/ratenblick-7/"},
+      {"empty tmpdir", nullptr, "", "/tmp/ratenblick-7/"},
+      {"relative tmpdir is ignored", nullptr, "tmp", "/tmp/ratenblick-7/"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(ChoosePrivateTempFolder(row.runtime_dir, row.tmp_dir, 7), row.expected) << row.name;
+  }
+}
+
+TEST_F(PrivateFolderTest, MissingFolderIsCreatedPrivate) {
+  const std::string dir = base_ + "/ratenblick-x/";
+  EXPECT_EQ(EnsurePrivateFolder(dir, uid_), kErrorSuccess);
+  struct stat st {};
+  ASSERT_EQ(::lstat(dir.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // A second call accepts what the first made.
+  EXPECT_EQ(EnsurePrivateFolder(dir, uid_), kErrorSuccess);
+}
+
+TEST_F(PrivateFolderTest, UntrustedFoldersAreRefused) {
+  // Each is a place where another local user could plant or swap our files.
+  const std::string open_dir = base_ + "/open";
+  ASSERT_EQ(::mkdir(open_dir.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(open_dir.c_str(), 0777), 0);
+  EXPECT_EQ(EnsurePrivateFolder(open_dir, uid_), kErrorAccessDenied) << "world-writable";
+
+  const std::string group_dir = base_ + "/group";
+  ASSERT_EQ(::mkdir(group_dir.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(group_dir.c_str(), 0770), 0);
+  EXPECT_EQ(EnsurePrivateFolder(group_dir + "/", uid_), kErrorAccessDenied) << "group-writable";
+
+  const std::string good = base_ + "/good";
+  ASSERT_EQ(::mkdir(good.c_str(), 0700), 0);
+  const std::string link = base_ + "/link";
+  ASSERT_EQ(::symlink(good.c_str(), link.c_str()), 0);
+  EXPECT_EQ(EnsurePrivateFolder(link + "/", uid_), kErrorAccessDenied) << "symbolic link";
+
+  EXPECT_EQ(EnsurePrivateFolder(good, uid_ + 1), kErrorAccessDenied) << "owned by another user";
+  EXPECT_EQ(EnsurePrivateFolder(good, uid_), kErrorSuccess);
+
+  const std::string file = base_ + "/file";
+  ASSERT_EQ(std::system(("touch '" + file + "'").c_str()), 0);
+  EXPECT_EQ(EnsurePrivateFolder(file, uid_), kErrorDirectory) << "not a folder";
+  EXPECT_EQ(EnsurePrivateFolder(base_ + "/none/sub", uid_), kErrorPathNotFound);
+}
+
+TEST_F(PrivateFolderTest, ForeignOwnerIsRefusedWhenOwnershipCanBeGiven) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the folder away";
+  const std::string dir = base_ + "/foreign";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  ASSERT_EQ(::chown(dir.c_str(), 12345, 12345), 0);
+  EXPECT_EQ(EnsurePrivateFolder(dir, 0), kErrorAccessDenied);
+}
+
+class EnvGuard {
+ public:
+  explicit EnvGuard(const char* name) : name_(name) {
+    const char* v = std::getenv(name);
+    had_ = v != nullptr;
+    if (had_) value_ = v;
+  }
+  ~EnvGuard() {
+    if (had_) {
+      ::setenv(name_, value_.c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  bool had_ = false;
+  std::string value_;
+};
+
+TEST_F(PrivateFolderTest, GetTempPathUsesAndChecksTheEnvironment) {
+  EnvGuard runtime("XDG_RUNTIME_DIR"), tmp("TMPDIR");
+  ::unsetenv("XDG_RUNTIME_DIR");
+  ::setenv("TMPDIR", base_.c_str(), 1);
+  std::string path;
+  ASSERT_TRUE(GetTempPath(path));
+  EXPECT_EQ(path, base_ + "/ratenblick-" + std::to_string(uid_) + "/");
+
+  const std::string runtime_dir = base_ + "/run";
+  ASSERT_EQ(::mkdir(runtime_dir.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(runtime_dir.c_str(), 0777), 0);
+  ::setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);
+  EXPECT_FALSE(GetTempPath(path));
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+  EXPECT_EQ(path, runtime_dir + "/") << "the refused folder is named for the message";
+
+  ASSERT_EQ(::chmod(runtime_dir.c_str(), 0700), 0);
+  EXPECT_TRUE(GetTempPath(path));
+  EXPECT_EQ(path, runtime_dir + "/");
+}
+
+TEST_F(PrivateFolderTest, PresenceMarkerIsVisibleWhileHeld) {
+  EnvGuard runtime("XDG_RUNTIME_DIR");
+  ::setenv("XDG_RUNTIME_DIR", base_.c_str(), 1);
+  ASSERT_EQ(::chmod(base_.c_str(), 0700), 0);
+  EXPECT_FALSE(PresenceMarker::IsPresent(kPresenceMarkerName));
+  {
+    PresenceMarker first(kPresenceMarkerName);
+    ASSERT_TRUE(first.Held());
+    EXPECT_TRUE(PresenceMarker::IsPresent(kPresenceMarkerName));
+    {
+      PresenceMarker second(kPresenceMarkerName);  // a second copy of the program
+      EXPECT_TRUE(second.Held());
+    }
+    EXPECT_TRUE(PresenceMarker::IsPresent(kPresenceMarkerName)) << "first copy still runs";
+    EXPECT_FALSE(PresenceMarker::IsPresent("Global\\other"));
+  }
+  EXPECT_FALSE(PresenceMarker::IsPresent(kPresenceMarkerName));
+}
+
+TEST_F(PrivateFolderTest, PresenceMarkerIsNotHeldInAnUntrustedFolder) {
+  EnvGuard runtime("XDG_RUNTIME_DIR");
+  ::setenv("XDG_RUNTIME_DIR", base_.c_str(), 1);
+  ASSERT_EQ(::chmod(base_.c_str(), 0777), 0);
+  PresenceMarker marker(kPresenceMarkerName);
+  EXPECT_FALSE(marker.Held());
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,247 @@
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <random>
+
+#include "platform/File.h"
+#include "platform/SysError.h"
+#include "platform/System.h"
+#include "platform/TempPath_posix.h"
+
+namespace platform {
+
+namespace {
+
+void SetErrno() {
+  SetLastError(ErrorFromErrno(errno));
+}
+
+bool IsAbsolute(const char* path) {
+  return path != nullptr && path[0] == '/';
+}
+
+std::string WithSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian calendar).
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+constexpr int64_t kDayNumberOf1970 = 25569;  // 1 January 1970 counted from 30 December 1899
+
+void AppendHex(std::string& out, uint64_t value, int digits) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (int i = digits - 1; i >= 0; --i)
+    out += kHex[(value >> (4 * i)) & 0xF];
+}
+
+void FillRandom(uint8_t* bytes, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = ::getrandom(bytes + done, count - done, 0);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno != EINTR) {
+      break;
+    }
+  }
+  if (done < count) {
+    // No getrandom (old kernel, seccomp): the library's source is still non-deterministic.
+    std::random_device rd;
+    for (; done < count; ++done)
+      bytes[done] = static_cast<uint8_t>(rd());
+  }
+}
+
+// The native form of the user's private temporary folder; the trust check's code on failure.
+uint32_t NativeTempFolder(std::string& folder) {
+  folder = ChoosePrivateTempFolder(std::getenv("XDG_RUNTIME_DIR"), std::getenv("TMPDIR"),
+                                   static_cast<uint32_t>(::geteuid()));
+  return EnsurePrivateFolder(folder, static_cast<uint32_t>(::geteuid()));
+}
+
+// The lock file that stands for a marker name, in the private temporary folder; empty when that
+// folder cannot be used. Path delimiters in the name become '_' ("Global\{...}" is one name).
+std::string MarkerFile(std::string_view name) {
+  std::string folder;
+  if (NativeTempFolder(folder) != 0) return {};
+  std::string file = NativePath(name);
+  for (char& c : file) {
+    if (c == '/' || c == '\\') c = '_';
+  }
+  return folder + file + ".lock";
+}
+
+}  // namespace
+
+void Sleep(uint32_t ms) {
+  if (ms == 0) {
+    ::sched_yield();
+    return;
+  }
+  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+uint64_t GetTickCount64() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+uint32_t GetTickCount() {
+  return static_cast<uint32_t>(GetTickCount64());
+}
+
+double Now() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  time_t secs = ts.tv_sec;
+  tm local{};
+  ::localtime_r(&secs, &local);
+  const int64_t days = DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                                     static_cast<unsigned>(local.tm_mday));
+  // A leap second (tm_sec 60) is folded into the last second of the day.
+  const int sec = local.tm_sec > 59 ? 59 : local.tm_sec;
+  const double ms_of_day = ((local.tm_hour * 60.0 + local.tm_min) * 60.0 + sec) * 1000.0 +
+                           static_cast<double>(ts.tv_nsec / 1000000);
+  return static_cast<double>(days + kDayNumberOf1970) + ms_of_day / 86400000.0;
+}
+
+std::string Guid::ToText36() const {
+  std::string out;
+  out.reserve(36);
+  AppendHex(out, data1, 8);
+  out += '-';
+  AppendHex(out, data2, 4);
+  out += '-';
+  AppendHex(out, data3, 4);
+  out += '-';
+  AppendHex(out, data4[0], 2);
+  AppendHex(out, data4[1], 2);
+  out += '-';
+  for (size_t i = 2; i < 8; ++i)
+    AppendHex(out, data4[i], 2);
+  return out;
+}
+
+std::string Guid::ToString() const {
+  return "{" + ToText36() + "}";
+}
+
+Guid NewGuid() {
+  uint8_t b[16];
+  FillRandom(b, sizeof b);
+  Guid g;
+  g.data1 = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+  g.data2 = static_cast<uint16_t>((b[4] << 8) | b[5]);
+  // Version 4 in the top nibble of data3, the variant bits 10 at the top of data4[0].
+  g.data3 = static_cast<uint16_t>(((b[6] & 0x0F) | 0x40) << 8 | b[7]);
+  g.data4[0] = static_cast<uint8_t>((b[8] & 0x3F) | 0x80);
+  for (size_t i = 1; i < 8; ++i)
+    g.data4[i] = b[8 + i];
+  return g;
+}
+
+std::string ChoosePrivateTempFolder(const char* runtime_dir, const char* tmp_dir, uint32_t uid) {
+  if (IsAbsolute(runtime_dir)) return WithSlash(runtime_dir);
+  std::string base = IsAbsolute(tmp_dir) ? WithSlash(tmp_dir) : std::string("/tmp/");
+  return base + "ratenblick-" + std::to_string(uid) + "/";
+}
+
+uint32_t EnsurePrivateFolder(const std::string& folder, uint32_t uid) {
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT) return ErrorFromErrno(errno);
+    // Another process may create it between the two calls; lstat below decides either way.
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+      return errno == ENOENT ? kErrorPathNotFound : ErrorFromErrno(errno);
+    }
+    if (::lstat(path.c_str(), &st) != 0) return ErrorFromErrno(errno);
+  }
+  if (S_ISLNK(st.st_mode)) return kErrorAccessDenied;
+  if (!S_ISDIR(st.st_mode)) return kErrorDirectory;
+  if (st.st_uid != uid) return kErrorAccessDenied;
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return kErrorAccessDenied;
+  return kErrorSuccess;
+}
+
+bool GetTempPath(std::string& path) {
+  std::string native;
+  const uint32_t code = NativeTempFolder(native);
+  path = AnsiPathFromNative(native);
+  SetLastError(code);
+  return code == kErrorSuccess;
+}
+
+std::string ProgramFolder() {
+  std::string buffer(4096, '\0');
+  for (;;) {
+    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n < 0) {
+      SetErrno();
+      return {};
+    }
+    if (static_cast<size_t>(n) < buffer.size()) {
+      buffer.resize(static_cast<size_t>(n));
+      break;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  buffer.resize(buffer.find_last_of('/') + 1);
+  SetLastError(kErrorSuccess);
+  return AnsiPathFromNative(buffer);
+}
+
+PresenceMarker::PresenceMarker(std::string_view name) {
+  const std::string file = MarkerFile(name);
+  if (file.empty()) return;
+  int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    SetErrno();
+    return;
+  }
+  // Every holder keeps a shared lock; IsPresent asks for an exclusive one.
+  if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    SetErrno();
+    ::close(fd);
+    return;
+  }
+  handle_ = fd;
+}
+
+PresenceMarker::~PresenceMarker() {
+  if (handle_ >= 0) ::close(handle_);
+}
+
+bool PresenceMarker::IsPresent(std::string_view name) {
+  const std::string file = MarkerFile(name);
+  if (file.empty()) return false;
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
+}
+
+}  // namespace platform

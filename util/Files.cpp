@@ -1,0 +1,267 @@
+#include "util/Files.h"
+
+#include <mutex>
+
+#include "platform/CodePage.h"
+#include "platform/File.h"
+#include "platform/FileSystem.h"
+#include "platform/SysError.h"
+#include "platform/System.h"
+#include "util/Errors.h"
+#include "util/Streams.h"
+
+namespace rb {
+
+namespace {
+
+constexpr char kDelim = platform::kPathDelim;
+constexpr bool kDriveLetters = platform::kPathDelim == '\\';
+const char kUserModeFileName[] = "UserMode.INI";
+
+std::string WithTrailingDelim(std::string folder) {
+  if (folder.empty() || folder.back() != kDelim) folder += kDelim;
+  return folder;
+}
+
+std::string WithoutTrailingDelims(std::string folder) {
+  while (folder.size() > 1 && folder.back() == kDelim)
+    folder.pop_back();
+  return folder;
+}
+
+// The folder part of a path including its final delimiter ("" for a bare name).
+std::string FolderOf(const std::string& path) {
+  const size_t pos = path.find_last_of(kDriveLetters ? ":\\" : "/");
+  return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
+}
+
+// A folder that always counts as present: a drive ("C:", "C:\") where there are drive
+// letters, the root "/" where there are not.
+bool IsRoot(const std::string& dir) {
+  if constexpr (kDriveLetters) {
+    return dir.size() < 3 || FolderOf(dir) == dir;
+  } else {
+    return dir == "/";
+  }
+}
+
+// Decodes a UTF-8 text (after its byte order mark) into the code page; invalid sequences are
+// taken byte for byte, as the code page would read them.
+std::string Utf8ToAnsi(std::string_view text) {
+  std::u16string wide;
+  wide.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    auto cont = [&](size_t k) {
+      return i + k < text.size() && (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    };
+    if (c >= 0xC2 && c < 0xE0 && cont(1)) {
+      wide += static_cast<char16_t>(((c & 0x1F) << 6) | (text[i + 1] & 0x3F));
+      i += 2;
+    } else if (c >= 0xE0 && c < 0xF0 && cont(1) && cont(2)) {
+      wide += static_cast<char16_t>(((c & 0x0F) << 12) | ((text[i + 1] & 0x3F) << 6) |
+                                    (text[i + 2] & 0x3F));
+      i += 3;
+    } else {
+      wide += platform::AnsiCharToWide(c);
+      i += 1;
+    }
+  }
+  return platform::WideToAnsi(wide);
+}
+
+// Lines broken at CR LF, LF or CR; a break at the very end adds no empty line.
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    lines.emplace_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.emplace_back(text.substr(start));
+  return lines;
+}
+
+std::mutex user_mode_mutex;
+std::string user_mode_folder;  // empty until chosen: the program's folder
+
+std::string CurrentUserModeFolder() {
+  return user_mode_folder.empty() ? platform::ProgramFolder() : user_mode_folder;
+}
+
+}  // namespace
+
+void RetryPolicy::Pause() const {
+  if (sleep) {
+    sleep(pause_ms);
+  } else {
+    platform::Sleep(pause_ms);
+  }
+}
+
+void RetryCall(const RetryPolicy& policy, const std::function<void()>& attempt) {
+  for (int i = 1;; ++i) {
+    try {
+      attempt();
+      return;
+    } catch (const Exception&) {
+      if (i >= policy.attempts) throw;
+    }
+    policy.Pause();
+  }
+}
+
+std::string TempFolder(const std::string& sub_folder) {
+  std::string temp;
+  if (!platform::GetTempPath(temp)) {
+    const uint32_t code = platform::GetLastError();
+    // A folder that somebody else controls or that is not a folder must not receive our files.
+    if (code == platform::kErrorAccessDenied || code == platform::kErrorDirectory) {
+      throw EOSError(
+          "Der tempor\xE4re Ordner \"" + temp +
+              "\" kann nicht sicher verwendet werden: " + platform::SysErrorMessage(code),
+          code);
+    }
+  }
+  std::string folder = WithTrailingDelim(temp) + "KXTempDir" + kDelim;
+  if (!sub_folder.empty()) folder = WithTrailingDelim(folder + sub_folder);
+  ForceDirectories(folder);
+  return folder;
+}
+
+uint32_t ElfHash(std::string_view text) {
+  uint32_t h = 0;
+  for (char ch : text) {
+    h = (h << 4) + static_cast<unsigned char>(ch);
+    const uint32_t g = h & 0xF0000000u;
+    if (g != 0) h ^= g >> 24;
+    h &= ~g;
+  }
+  return h;
+}
+
+std::string UniqueTempFileName() {
+  return TempFolder() + std::to_string(ElfHash(platform::NewGuid().ToText36()));
+}
+
+bool FileExistsFromAttributes(uint32_t attributes, uint32_t error,
+                              const std::function<bool()>& search) {
+  if (attributes != platform::kInvalidFileAttributes) {
+    return (attributes & platform::kAttrDirectory) == 0;
+  }
+  switch (error) {
+    case platform::kErrorFileNotFound:
+    case platform::kErrorPathNotFound:
+    case platform::kErrorInvalidName:
+      return false;
+    case platform::kErrorSharingViolation:
+      return true;
+    default:
+      return search();
+  }
+}
+
+bool FileExists(const std::string& path) {
+  const uint32_t attributes = platform::GetFileAttributes(path);
+  const uint32_t error = platform::GetLastError();
+  return FileExistsFromAttributes(attributes, error, [&path] {
+    platform::FoundFile found;
+    return platform::FindFirstFile(path, found) &&
+           (found.attributes & platform::kAttrDirectory) == 0;
+  });
+}
+
+bool DirectoryExists(const std::string& path) {
+  const uint32_t attributes = platform::GetFileAttributes(path);
+  return attributes != platform::kInvalidFileAttributes &&
+         (attributes & platform::kAttrDirectory) != 0;
+}
+
+bool ForceDirectories(const std::string& folder) {
+  if (folder.empty()) throw EInOutError("Verzeichnis kann nicht erstellt werden", 3);
+  const std::string dir = WithoutTrailingDelims(folder);
+  if (IsRoot(dir) || DirectoryExists(dir)) return true;
+  // A bare relative name has no parent to make: the current folder is there.
+  const std::string parent = FolderOf(dir);
+  if (!parent.empty()) ForceDirectories(parent);
+  if (platform::CreateDirectory(dir)) return true;
+  // Another process (a second copy of the program) may have made it in the meantime.
+  return DirectoryExists(dir);
+}
+
+bool DeleteFileRetry(const std::string& path, const RetryPolicy& policy) {
+  for (int i = 1;; ++i) {
+    try {
+      if (!FileExists(path) || platform::DeleteFile(path) || !FileExists(path)) return true;
+    } catch (const Exception&) {
+      if (i >= policy.attempts) throw;
+      policy.Pause();
+      continue;
+    }
+    if (i >= policy.attempts) return false;
+    // A file that the host holds open cannot be deleted for a moment: wait for it like for an
+    // error, so the attempts cover the whole ten seconds instead of a few microseconds.
+    policy.Pause();
+  }
+}
+
+void SaveListRetry(const std::vector<std::string>& lines, const std::string& path,
+                   const RetryPolicy& policy) {
+  std::string text;
+  for (const std::string& line : lines) {
+    text += line;
+    text += "\r\n";
+  }
+  RetryCall(policy, [&] {
+    const std::string folder = FolderOf(path);
+    if (!folder.empty()) ForceDirectories(folder);
+    TFileStream file(path, fmCreate);
+    file.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+  });
+}
+
+void LoadListRetry(std::vector<std::string>& lines, const std::string& path,
+                   const RetryPolicy& policy) {
+  RetryCall(policy, [&] {
+    if (!FileExists(path)) return;
+    TFileStream file(path, fmOpenRead | fmShareDenyWrite);
+    std::string text = file.ReadRest();
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+      text = Utf8ToAnsi(std::string_view(text).substr(3));
+    lines = SplitLines(text);
+  });
+}
+
+std::string IncludePathDelimiter(const std::string& folder) {
+  if (folder.empty()) return folder;
+  const char last = folder.back();
+  if (last == kDelim) return folder;
+  if constexpr (kDriveLetters) {
+    if (last == ':') return folder;
+    if (folder.size() == 1 && ((last >= 'A' && last <= 'Z') || (last >= 'a' && last <= 'z'))) {
+      return folder + ':' + kDelim;
+    }
+  }
+  return folder + kDelim;
+}
+
+void SetUserModeFolder(const std::string& folder) {
+  std::lock_guard<std::mutex> lock(user_mode_mutex);
+  if (folder == CurrentUserModeFolder()) return;
+  const std::string target = IncludePathDelimiter(folder) + kUserModeFileName;
+  const std::string source = IncludePathDelimiter(platform::ProgramFolder()) + kUserModeFileName;
+  if (!FileExists(target) && FileExists(source)) {
+    // Without the copy the placement starts from its defaults, which is acceptable.
+    platform::CopyFile(source, target, true);
+  }
+  user_mode_folder = folder;
+}
+
+std::string UserModeFile() {
+  std::lock_guard<std::mutex> lock(user_mode_mutex);
+  return IncludePathDelimiter(CurrentUserModeFolder()) + kUserModeFileName;
+}
+
+}  // namespace rb
