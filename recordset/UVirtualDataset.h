@@ -1,0 +1,502 @@
+// The in-memory record set: fields made from definitions (name, type code, size), records held
+// in memory in a store, a cursor over them, editing through a small state machine, and loading
+// and saving through a stream format (TBinaryStreamFormat: the binary record-set stream).
+//
+//   TVirtualDataSet ds;
+//   ds.LoadFieldDefsFromText("ID,3,0\r\nWW_NETTO,6,0\r\n", true);   // defines and opens
+//   TBinaryStreamFormat format;
+//   ds.LoadFromFile(path, format);                                   // number of records read
+//   for (ds.First(); !ds.Eof(); ds.Next()) total += ds.FieldByName("WW_NETTO")->AsFloat();
+//
+// Ownership: the record set owns its definitions, fields, store, records and name cache; fields
+// and bookmarks handed out stay valid until the record set closes (fields) or the record moves
+// (bookmark indexes). A stream format borrows the stream for one load or save.
+//
+// Failure: errors raise the exceptions of util/Errors.h (EDatabaseError, EListError, EReadError)
+// with the texts below; a malformed stream raises EReadError and keeps the records posted
+// before it. A records file that cannot be opened is not an error: LoadFromFile returns 0.
+//
+// One thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "recordset/UBTree.h"
+#include "util/Errors.h"
+#include "util/Streams.h"
+
+namespace rb {
+
+class TXReader;
+class TXWriter;
+class TVirtualDataSet;
+class TCustomDataProvider;
+
+// Raised by the store's go-to-bookmark for an index outside the list.
+class EBookMarkOutOfList : public Exception {
+  using Exception::Exception;
+};
+
+enum TFieldType : int {
+  ftUnknown = 0,
+  ftString = 1,
+  ftSmallint = 2,
+  ftInteger = 3,
+  ftWord = 4,
+  ftBoolean = 5,
+  ftFloat = 6,
+  ftCurrency = 7,
+  ftBCD = 8,
+  ftDate = 9,
+  ftTime = 10,
+  ftDateTime = 11,
+  ftBytes = 12,
+  ftVarBytes = 13,
+  ftAutoInc = 14,
+  ftBlob = 15,
+  ftMemo = 16,
+  ftGraphic = 17,
+  ftFmtMemo = 18,
+  ftParadoxOle = 19,
+  ftDBaseOle = 20,
+  ftTypedBinary = 21,
+  ftCursor = 22,
+  ftFixedChar = 23,
+  ftWideString = 24,
+  ftLargeint = 25,
+  ftADT = 26,
+  ftArray = 27,
+  ftReference = 28,
+  ftDataSet = 29,
+};
+
+enum class TDataSetState {
+  dsInactive,
+  dsBrowse,
+  dsEdit,
+  dsInsert,
+  dsSetKey,
+  dsCalcFields,
+  dsFilter,
+  dsNewValue,
+  dsOldValue,
+  dsCurValue,
+  dsBlockRead,
+  dsInternalCalc,
+};
+
+enum class TFieldKind { fkData, fkCalculated, fkLookup, fkInternalCalc, fkAggregate };
+
+struct TFieldDef {
+  std::string Name;
+  TFieldType DataType = ftUnknown;
+  int Size = 0;
+  bool Required = false;
+};
+
+class TFieldDefs {
+ public:
+  void Add(const std::string& name, TFieldType type, int size = 0, bool required = false);
+  void Clear() { items_.clear(); }
+  int Count() const { return static_cast<int>(items_.size()); }
+  const TFieldDef& operator[](int index) const { return items_.at(index); }
+
+ private:
+  std::vector<TFieldDef> items_;
+};
+
+// The bytes a type keeps in the values area after its presence byte; -1 for a type that is not
+// kept there (blobs and the structured types without storage).
+int FieldValueWidth(TFieldType type, int size);
+bool IsBlobType(TFieldType type);
+
+// One record's working copy: what the cursor shows, or what an edit or insert changes.
+struct TRecordBuffer {
+  std::vector<uint8_t> values;
+  std::vector<std::string> blobs;
+  uint32_t record_id = 0;
+  int32_t index = -1;
+  bool current = false;  // holds a stored record (bookmark valid)
+};
+
+class TField {
+ public:
+  TField(TVirtualDataSet& dataset, std::string name, TFieldType type, int size,
+         TFieldKind kind = TFieldKind::fkData);
+  TField(const TField&) = delete;
+  TField& operator=(const TField&) = delete;
+
+  const std::string& FieldName() const { return name_; }
+  // The display label, or the name when none is set.
+  const std::string& DisplayName() const { return label_.empty() ? name_ : label_; }
+  void SetDisplayLabel(std::string label) { label_ = std::move(label); }
+  TFieldType DataType() const { return type_; }
+  int Size() const { return size_; }
+  TFieldKind FieldKind() const { return kind_; }
+  bool ReadOnly() const { return read_only_; }
+  void SetReadOnly(bool value) { read_only_ = value; }
+  TVirtualDataSet& DataSet() const { return dataset_; }
+  // Runs before a value is stored; may raise to refuse it.
+  std::function<void(TField&)> OnValidate;
+
+  bool IsNull() const;
+  // Null reads as 0, false or the empty text.
+  int32_t AsInteger() const;
+  int64_t AsLargeInt() const;
+  double AsFloat() const;
+  double AsCurrency() const;
+  // The amount in ten-thousandths (currency and BCD fields keep four decimals).
+  int64_t AsFixed() const;
+  bool AsBoolean() const;
+  double AsDateTime() const;  // day number, day 0 = 30 December 1899
+  std::string AsString() const;
+
+  void SetAsInteger(int32_t value);
+  void SetAsLargeInt(int64_t value);
+  void SetAsFloat(double value);
+  void SetAsCurrency(double value);
+  void SetAsFixed(int64_t ten_thousandths);
+  void SetAsBoolean(bool value);
+  void SetAsDateTime(double value);
+  void SetAsString(const std::string& value);
+  void Clear();
+
+ private:
+  friend class TVirtualDataSet;
+  const uint8_t* Slot() const;  // presence byte in the active buffer, or null
+  const std::string* Blob() const;
+  void StoreBytes(const void* data, int count);  // count -1: null
+  void StoreBlob(const std::string& bytes);
+  [[noreturn]] void ConvertError(const std::string& type_name) const;
+
+  TVirtualDataSet& dataset_;
+  std::string name_;
+  std::string label_;
+  TFieldType type_;
+  int size_;
+  TFieldKind kind_;
+  bool read_only_ = false;
+  int offset_ = -1;      // presence byte in the values area; -1: not kept there
+  int blob_index_ = -1;  // blob types: slot in the blob strings
+};
+
+// One stored record: its id, values area and blob strings.
+class TRecordData {
+ public:
+  enum : uint8_t { kCreated = 0, kStoredFromEdit = 1, kStoredFromInsert = 2 };
+  enum : uint8_t { kAppended = 1, kInserted = 2 };
+
+  TRecordData(int values_size, int blob_count, uint8_t creation_mode);
+  TRecordData(const TRecordData&) = delete;
+  TRecordData& operator=(const TRecordData&) = delete;
+  virtual ~TRecordData() = default;
+
+  uint32_t RecordId() const { return record_id_; }
+  uint8_t Status() const { return status_; }
+  uint8_t CreationMode() const { return creation_mode_; }
+  uint8_t* Values() { return values_.get(); }
+  const uint8_t* Values() const { return values_.get(); }
+  std::string* Blobs() { return blobs_.get(); }
+
+  void Store(const TRecordBuffer& buffer, uint8_t status);
+  void CopyTo(TRecordBuffer& buffer) const;
+
+ private:
+  std::unique_ptr<uint8_t[]> values_;
+  std::unique_ptr<std::string[]> blobs_;
+  int32_t values_size_;
+  int32_t blob_count_;
+  uint32_t record_id_;
+  uint8_t status_ = kCreated;
+  uint8_t creation_mode_;
+};
+
+// A unique 32-bit record identifier: the ELF hash of a fresh GUID's 36-character text.
+uint32_t NewRecordId();
+
+// A growable array of record references. Does not own what it holds.
+class TFastList {
+ public:
+  static constexpr int kMaxListSize = 134217727;
+
+  TFastList() = default;
+  TFastList(const TFastList&) = delete;
+  TFastList& operator=(const TFastList&) = delete;
+  virtual ~TFastList() = default;
+
+  int Count() const { return count_; }
+  int Capacity() const { return capacity_; }
+  TRecordData* Get(int index) const;
+  void Put(int index, TRecordData* item);
+  int Add(TRecordData* item);
+  void Insert(int index, TRecordData* item);
+  void Delete(int index);
+  void SetCapacity(int capacity);
+  void SetCount(int count);  // new entries are null
+  void Clear();
+
+ protected:
+  virtual void Grow();
+  [[noreturn]] virtual void Error(const char* format, int data);
+
+ private:
+  std::unique_ptr<TRecordData*[]> items_;
+  int count_ = 0;
+  int capacity_ = 0;
+};
+
+// The store and cursor: owns the records in its list; index -1 is before the first record,
+// Count() after the last.
+class TCustomDataProvider {
+ public:
+  enum class TGetMode { gmCurrent, gmNext, gmPrior };
+  enum class TGetResult { grOK, grBOF, grEOF };
+
+  explicit TCustomDataProvider(TVirtualDataSet& owner);
+  TCustomDataProvider(const TCustomDataProvider&) = delete;
+  TCustomDataProvider& operator=(const TCustomDataProvider&) = delete;
+  virtual ~TCustomDataProvider();
+
+  virtual void Clear();
+  virtual bool IsAtFirst() const { return index_ < 1; }
+  virtual bool IsAtLast() const { return index_ >= list_.Count() - 1; }
+  virtual int GetIndex() const { return index_; }
+  virtual void SetIndex(int index) { index_ = index; }
+  virtual int RecordCount() const { return list_.Count(); }
+  [[noreturn]] virtual void SetRecordCount(int count);
+  virtual int RecNo() const;
+  virtual void SetRecNo(int rec_no);
+  // Raises EBookMarkOutOfList for an index outside the list.
+  virtual void GotoBookmark(int index);
+  virtual bool UsesTemporaryCopy() const { return false; }
+  virtual void GoBeforeFirst() { index_ = -1; }
+  virtual void GoAfterLast() { index_ = list_.Count(); }
+  // Appends (index Count()-1) or inserts at the index (0 when -1), then stores the buffer.
+  virtual void AddRecord(const TRecordBuffer& buffer, bool append);
+  virtual void FinishTemporaryCopy() {}
+  virtual bool FilterRecord(const TRecordBuffer&) const { return true; }
+  virtual TGetResult GetRecord(TRecordBuffer& buffer, TGetMode mode);
+
+  // Stores an edit (overwrites the current record) or an insert (new record at the index, or
+  // appended when the index is at or past the end).
+  void PostBuffer(const TRecordBuffer& buffer, bool inserting);
+  void DeleteCurrent();
+  TFastList& List() { return list_; }
+  const TFastList& List() const { return list_; }
+  bool Resyncing() const { return resync_; }
+  void SetResyncing(bool value) { resync_ = value; }
+
+ protected:
+  TRecordData* NewRecord(uint8_t mode, int position);
+  TVirtualDataSet& owner_;
+
+ private:
+  TFastList list_;
+  int index_ = -1;
+  bool resync_ = false;
+};
+
+class TDataProvider : public TCustomDataProvider {
+ public:
+  using TCustomDataProvider::TCustomDataProvider;
+};
+
+// The lower-cased name cache over the record set's fields; remembers misses too.
+class TFieldHelper {
+ public:
+  // The field under name (case-insensitive) among fields, cached; null when there is none.
+  TField* Find(const std::string& name, const std::vector<std::unique_ptr<TField>>& fields);
+  void Clear() { tree_.Clear(); }
+  const TBinTree& Tree() const { return tree_; }
+
+ private:
+  TBinTree tree_;
+};
+
+class TCustomStreamFormat;
+
+// 8 bytes: record id, then index in the list, both little-endian. Empty: no bookmark.
+using TBookmark = std::vector<uint8_t>;
+
+class TVirtualDataSet {
+ public:
+  using TDataSetEvent = std::function<void(TVirtualDataSet&)>;
+
+  explicit TVirtualDataSet(void* owner = nullptr);
+  TVirtualDataSet(const TVirtualDataSet&) = delete;
+  TVirtualDataSet& operator=(const TVirtualDataSet&) = delete;
+  virtual ~TVirtualDataSet();
+
+  // Definitions and fields.
+  TFieldDefs& FieldDefs() { return field_defs_; }
+  // A field made without definitions; the record set must be closed.
+  TField& AddField(const std::string& name, TFieldType type, int size = 0);
+  int FieldCount() const { return static_cast<int>(fields_.size()); }
+  TField& Fields(int index) const { return *fields_.at(index); }
+  TField* FindField(const std::string& name);
+  TField* FieldByName(const std::string& name);
+  // Rows "name,type,size" each ended by CR LF; a row not followed by CR LF is not read.
+  void LoadFieldDefsFromText(const std::string& text, bool open);
+  void LoadFieldDefsFromStream(TStream& stream, bool open);
+
+  // Lifecycle.
+  void Open();
+  void Close();
+  bool Active() const { return state_ != TDataSetState::dsInactive; }
+  void SetActive(bool value) { value ? Open() : Close(); }
+  TDataSetState State() const { return state_; }
+
+  // Cursor.
+  void First();
+  void Last();
+  void Next();
+  void Prior();
+  bool Eof() const { return eof_; }
+  bool Bof() const { return bof_; }
+  bool IsEmpty() const { return RecordCount() == 0; }
+  int RecordCount() const;
+  int RecNo() const;
+  void SetRecNo(int rec_no);
+
+  // Editing.
+  void Append();
+  void Insert();
+  void Edit();
+  void Post();
+  void Cancel();
+  void Delete();
+  void CheckBrowseMode();
+
+  // Bookmarks.
+  TBookmark GetBookmark() const;
+  bool BookmarkValid(const TBookmark& bookmark) const;
+  int CompareBookmarks(const TBookmark& a, const TBookmark& b) const;
+  void GotoBookmark(const TBookmark& bookmark);
+
+  // Records through a stream format. The record set must be open; records are added to those
+  // present and the cursor ends on the first record.
+  virtual int LoadFromStream(TStream& stream, TCustomStreamFormat& format);
+  // Up to 10 tries 100 ms apart to open the file (others may read, not write); 0 when none works.
+  int LoadFromFile(const std::string& path, TCustomStreamFormat& format);
+  void SaveToStream(TStream& stream, TCustomStreamFormat& format);
+  // How LoadFromFile waits between tries (milliseconds); tests replace it.
+  static void SetRetryWait(std::function<void(uint32_t)> wait);
+
+  // The bytes of a record's fixed values; the stream reader estimates record counts from it.
+  int RecordDataSize() const { return record_data_size_; }
+  bool Loading() const { return loading_; }
+  void SetLoading(bool value) { loading_ = value; }
+  TCustomDataProvider& Provider() { return *provider_; }
+  const TFieldHelper& FieldHelper() const { return field_helper_; }
+
+  // Change notifications to attached views; suspended while the count is above 0.
+  void DisableControls() { ++disable_count_; }
+  void EnableControls();
+  bool ControlsDisabled() const { return disable_count_ > 0; }
+  std::function<void(TVirtualDataSet&, TField* changed)> OnDataChange;
+
+  TDataSetEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeInsert, AfterInsert,
+      BeforeEdit, AfterEdit, BeforePost, AfterPost, BeforeCancel, AfterCancel, BeforeDelete,
+      AfterDelete, BeforeScroll, AfterScroll, OnNewRecord;
+
+ protected:
+  virtual std::unique_ptr<TCustomDataProvider> CreateProvider();
+  virtual void InitFieldLayout();
+  // The buffer that field values read and write in the current state; null when none.
+  virtual TRecordBuffer* GetActiveBuffer();
+  virtual bool UsesTemporaryCopy() const { return provider_->UsesTemporaryCopy(); }
+
+ private:
+  friend class TField;
+  friend class TCustomDataProvider;
+  void CheckActive() const;
+  void CheckWritable(TField& field);
+  void FieldChanged(TField* field);
+  void DataSetChanged() { FieldChanged(nullptr); }
+  void ClearBuffer(TRecordBuffer& buffer) const;
+  // Puts the store's index on the record the cursor shows, so moves start from there.
+  void SyncStore();
+  void Fire(const TDataSetEvent& event) {
+    if (event) event(*this);
+  }
+  void FreeFields();
+
+  std::unique_ptr<TCustomDataProvider> provider_;
+  TFieldHelper field_helper_;
+  TFieldDefs field_defs_;
+  std::vector<std::unique_ptr<TField>> fields_;
+  bool fields_from_defs_ = false;
+  std::vector<int> layout_;  // presence-byte offset per definition, -1 when not kept
+  int record_data_size_ = 0;
+  int blob_count_ = 0;
+  TDataSetState state_ = TDataSetState::dsInactive;
+  TRecordBuffer active_;  // the record the cursor shows; also the edit/insert buffer
+  bool bof_ = true;
+  bool eof_ = true;
+  int insert_return_index_ = -1;  // where Cancel of an insert goes back to
+  bool modified_ = false;         // a value was stored since the edit or insert began
+  bool loading_ = false;
+  bool cursor_open_ = false;
+  int disable_count_ = 0;
+};
+
+// The abstract record-set stream format. The record set drives one load as BeginRead, ReadData,
+// EndRead (EndRead also when the others fail), one save as BeginWrite, WriteData, EndWrite.
+class TCustomStreamFormat {
+ public:
+  static constexpr int32_t kMinBufferSize = 16384;
+
+  TCustomStreamFormat() = default;
+  TCustomStreamFormat(const TCustomStreamFormat&) = delete;
+  TCustomStreamFormat& operator=(const TCustomStreamFormat&) = delete;
+  virtual ~TCustomStreamFormat();
+
+  virtual void SetBufferSize(int32_t size) = 0;
+  virtual void BeginWrite(TVirtualDataSet& dataset) = 0;
+  virtual void WriteData(TVirtualDataSet& dataset) = 0;
+  virtual void EndWrite(TVirtualDataSet& dataset) = 0;
+  virtual void BeginRead(TVirtualDataSet& dataset) = 0;
+  virtual int ReadData(TVirtualDataSet& dataset) = 0;
+  virtual void PositionAfterRead(TVirtualDataSet& dataset) = 0;
+  virtual void EndRead(TVirtualDataSet& dataset) = 0;
+
+  int32_t BufferSize() const { return buffer_size_; }
+  TStream* Stream() const { return stream_; }
+  void SetStream(TStream* stream) { stream_ = stream; }
+
+ protected:
+  TStream* stream_ = nullptr;
+  TStream* working_ = nullptr;
+  int32_t buffer_size_ = kMinBufferSize;
+  std::unique_ptr<TXWriter> writer_;
+  std::unique_ptr<TXReader> reader_;
+  int64_t stream_size_ = 0;
+  bool suspended_notifications_ = false;
+};
+
+// The binary record-set stream:
+//   "TPF0" 01 { 01 { <integer> { <null marker> [value] }per field }+ 00 }* 00
+// little-endian throughout; values are tagged as in recordset/TXFiler.h. One record
+// ID=7 (ftInteger), WW_NETTO=1.5 (ftFloat), POT=null (ftInteger) is the 26 bytes
+//   54 50 46 30 01 01 02 00 08 02 07 08 05 00 00 00 00 00 00 00 C0 FF 3F 09 00 00
+class TBinaryStreamFormat : public TCustomStreamFormat {
+ public:
+  // Sizes below 16384 are raised to 16384.
+  void SetBufferSize(int32_t size) override;
+  void BeginWrite(TVirtualDataSet& dataset) override;
+  void WriteData(TVirtualDataSet& dataset) override;
+  void EndWrite(TVirtualDataSet& dataset) override;
+  void BeginRead(TVirtualDataSet& dataset) override;
+  int ReadData(TVirtualDataSet& dataset) override;
+  void PositionAfterRead(TVirtualDataSet& dataset) override;
+  void EndRead(TVirtualDataSet& dataset) override;
+
+ private:
+  void ReadValueGroup(TVirtualDataSet& dataset);
+};
+
+}  // namespace rb

@@ -1,0 +1,537 @@
+#include "recordset/UVirtualDataset.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace rb {
+namespace {
+
+// Runs f and returns the text of the exception of type E it raises ("" when none).
+template <typename E, typename F>
+std::string ErrorText(F f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// A set with ID (integer), NAME (string 10) holding the given IDs, names "n<id>".
+void MakeIds(TVirtualDataSet& ds, const std::vector<int>& ids) {
+  ds.LoadFieldDefsFromText("ID,3,0\r\nNAME,1,10\r\n", true);
+  for (int id : ids) {
+    ds.Append();
+    ds.FieldByName("ID")->SetAsInteger(id);
+    ds.FieldByName("NAME")->SetAsString("n" + std::to_string(id));
+    ds.Post();
+  }
+}
+
+std::vector<int> Walk(TVirtualDataSet& ds) {
+  std::vector<int> ids;
+  for (ds.First(); !ds.Eof(); ds.Next())
+    ids.push_back(ds.FieldByName("ID")->AsInteger());
+  return ids;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(FastList, GrowsByFourThenSixteenThenAQuarter) {
+  TFastList list;
+  std::vector<int> capacities;
+  for (int i = 0; i < 100; ++i) {
+    list.Add(nullptr);
+    if (capacities.empty() || capacities.back() != list.Capacity())
+      capacities.push_back(list.Capacity());
+  }
+  EXPECT_EQ(capacities, (std::vector<int>{4, 8, 12, 28, 44, 60, 76, 95, 118}));
+  EXPECT_EQ(list.Count(), 100);
+}
+
+TEST(FastList, InsertDeleteKeepOrder) {
+  TFastList list;
+  std::vector<TRecordData*> p;
+  for (int i = 0; i < 6; ++i)
+    p.push_back(reinterpret_cast<TRecordData*>(16 * (i + 1)));
+  list.Add(p[0]);
+  list.Add(p[2]);
+  list.Insert(1, p[1]);
+  list.Insert(3, p[3]);  // at count: allowed
+  list.Insert(0, p[4]);
+  list.Delete(2);  // p[1]
+  std::vector<TRecordData*> got;
+  for (int i = 0; i < list.Count(); ++i)
+    got.push_back(list.Get(i));
+  EXPECT_EQ(got, (std::vector<TRecordData*>{p[4], p[0], p[2], p[3]}));
+}
+
+TEST(FastList, ErrorsCarryTheirTextsAndNumbers) {
+  TFastList list;
+  list.Add(nullptr);
+  struct Case {
+    const char* name;
+    std::function<void()> act;
+    std::string text;
+  } cases[] = {
+      {"get past end", [&] { list.Get(1); },
+       "Der Index der Liste \xFC"
+       "berschreitet das Maximum (1)"},
+      {"get negative", [&] { list.Get(-1); },
+       "Der Index der Liste \xFC"
+       "berschreitet das Maximum (-1)"},
+      {"put past end", [&] { list.Put(5, nullptr); },
+       "Der Index der Liste \xFC"
+       "berschreitet das Maximum (5)"},
+      {"delete past end", [&] { list.Delete(1); },
+       "Der Index der Liste \xFC"
+       "berschreitet das Maximum (1)"},
+      {"insert beyond count", [&] { list.Insert(2, nullptr); },
+       "Der Index der Liste \xFC"
+       "berschreitet das Maximum (2)"},
+      {"capacity below count", [&] { list.SetCapacity(0); },
+       "Die Kapazit\xE4t der Liste ist ersch\xF6pft (0)"},
+      {"capacity above limit", [&] { list.SetCapacity(134217728); },
+       "Die Kapazit\xE4t der Liste ist ersch\xF6pft (134217728)"},
+      {"count above limit", [&] { list.SetCount(134217728); },
+       "Zu viele Eintr\xE4ge in der Liste (134217728)"},
+  };
+  for (auto& c : cases)
+    EXPECT_EQ(ErrorText<EListError>(c.act), c.text) << c.name;
+  EXPECT_EQ(list.Count(), 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(FieldDefs, DefinitionTextRows) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<std::tuple<std::string, TFieldType, int>> defs;
+  } cases[] = {
+      {"ID large integer becomes integer", "ID,25,0\r\n", {{"ID", ftInteger, 0}}},
+      {"ID with a size keeps its type", "ID,1,10\r\n", {{"ID", ftString, 10}}},
+      {"lower-case id keeps its type", "id,25,0\r\n", {{"id", ftLargeint, 0}}},
+      {"two rows", "ID,3,0\r\nPOT,3,0\r\n", {{"ID", ftInteger, 0}, {"POT", ftInteger, 0}}},
+      {"last row without CR LF is dropped", "ID,3,0\r\nPOT,3,0", {{"ID", ftInteger, 0}}},
+      {"single row without CR LF", "ID,3,0", {}},
+      {"type not a number", "X,abc,0\r\n", {{"X", ftUnknown, 0}}},
+      {"quoted name with comma", "\"A,B\",6,0\r\n", {{"A,B", ftFloat, 0}}},
+      {"view's query",
+       "ID,14,0\r\nWW_NETTO,6,0\r\nID_ORDER,1,20\r\n",
+       {{"ID", ftInteger, 0}, {"WW_NETTO", ftFloat, 0}, {"ID_ORDER", ftString, 20}}},
+  };
+  for (auto& c : cases) {
+    TVirtualDataSet ds;
+    ds.LoadFieldDefsFromText(c.text, false);
+    std::vector<std::tuple<std::string, TFieldType, int>> got;
+    for (int i = 0; i < ds.FieldDefs().Count(); ++i) {
+      const TFieldDef& d = ds.FieldDefs()[i];
+      got.emplace_back(d.Name, d.DataType, d.Size);
+      EXPECT_FALSE(d.Required);
+    }
+    EXPECT_EQ(got, c.defs) << c.name;
+  }
+}
+
+TEST(FieldDefs, OpenRefusesBadDefinitions) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string error;
+  } cases[] = {
+      {"type not a number", "ID,3,0\r\nX,abc,0\r\n", "Typ f\xFCr Feld 'X' ist unbekannt"},
+      {"wide string", "W,24,10\r\n", "Typ f\xFCr Feld 'W' ist unbekannt"},
+      {"cursor", "C,22,0\r\n", "Typ f\xFCr Feld 'C' ist unbekannt"},
+      {"beyond the list", "Z,30,0\r\n", "Typ f\xFCr Feld 'Z' ist unbekannt"},
+      {"duplicate ignoring case", "POT,3,0\r\npot,6,0\r\n", "Doppelter Feldname 'pot'"},
+      {"empty name", "ID,3,0\r\n,3,0\r\n", "Feldname fehlt"},
+  };
+  for (auto& c : cases) {
+    TVirtualDataSet ds;
+    EXPECT_EQ(ErrorText<EDatabaseError>([&] { ds.LoadFieldDefsFromText(c.text, true); }), c.error)
+        << c.name;
+    EXPECT_FALSE(ds.Active()) << c.name;
+    EXPECT_EQ(ds.FieldCount(), 0) << c.name;
+  }
+}
+
+TEST(FieldDefs, FieldsMadeWithoutDefinitionsNeedADataType) {
+  TVirtualDataSet ds;
+  ds.AddField("A", ftInteger);
+  ds.AddField("B", ftArray).SetDisplayLabel("Liste");
+  EXPECT_EQ(ErrorText<EDatabaseError>([&] { ds.Open(); }), "Typ f\xFCr Feld 'Liste' ist unbekannt");
+  TVirtualDataSet ok;
+  ok.AddField("A", ftInteger);
+  ok.AddField("T", ftString, 5);
+  ok.Open();
+  EXPECT_EQ(ok.FieldDefs().Count(), 2);
+  EXPECT_EQ(ok.RecordDataSize(), 5 + 7);
+  ok.Close();
+  EXPECT_EQ(ok.FieldCount(), 2);  // kept: they were not made from the definitions
+}
+
+TEST(FieldDefs, RecordDataSizeSumsPresenceBytesAndWidths) {
+  TVirtualDataSet ds;
+  // string 20: 1+21, integer 1+4, float 1+8, BCD 1+34, memo: not in the area, ADT 1+0,
+  // boolean 1+2, var bytes 5: 1+7, date 1+4, large integer 1+8.
+  ds.LoadFieldDefsFromText(
+      "S,1,20\r\nI,3,0\r\nF,6,0\r\nB,8,0\r\nM,16,0\r\nA,26,0\r\nL,5,0\r\nV,13,5\r\nD,9,0\r\n"
+      "G,25,0\r\n",
+      true);
+  EXPECT_EQ(ds.RecordDataSize(), 22 + 5 + 9 + 35 + 1 + 3 + 8 + 5 + 9);
+}
+
+TEST(FieldLookup, ByNameIgnoringCaseThroughTheCache) {
+  TVirtualDataSet ds;
+  ds.LoadFieldDefsFromText("ID,3,0\r\nPOT,3,0\r\n", true);
+  EXPECT_EQ(ds.FieldByName("pot"), &ds.Fields(1));
+  EXPECT_EQ(ds.FieldByName("Pot"), &ds.Fields(1));
+  EXPECT_EQ(ds.FindField("XYZ"), nullptr);
+  EXPECT_EQ(ErrorText<EDatabaseError>([&] { ds.FieldByName("XYZ"); }),
+            "Das Feld 'XYZ' wurde nicht gefunden");
+  EXPECT_EQ(ds.FieldHelper().Tree().ItemCount(), 2);  // "pot" and the cached miss "xyz"
+  // Reopening with other definitions must not find stale fields through the cache.
+  ds.LoadFieldDefsFromText("XYZ,6,0\r\n", true);
+  EXPECT_EQ(ds.FindField("pot"), nullptr);
+  EXPECT_EQ(ds.FindField("xyz"), &ds.Fields(0));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(Cursor, EmptySetStandsAtBothEnds) {
+  TVirtualDataSet ds;
+  MakeIds(ds, {});
+  EXPECT_TRUE(ds.Eof());
+  EXPECT_TRUE(ds.Bof());
+  EXPECT_EQ(ds.RecNo(), -1);
+  ds.Next();
+  ds.Last();
+  EXPECT_TRUE(ds.Eof());
+  EXPECT_TRUE(ds.FieldByName("ID")->IsNull());
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 0);
+}
+
+TEST(Cursor, WalksBothWaysWithFlagsAndRecordNumbers) {
+  TVirtualDataSet ds;
+  MakeIds(ds, {10, 20, 30});
+  EXPECT_EQ(Walk(ds), (std::vector<int>{10, 20, 30}));
+  ds.First();
+  EXPECT_TRUE(ds.Bof());
+  EXPECT_FALSE(ds.Eof());
+  EXPECT_EQ(ds.RecNo(), 1);
+  ds.Last();
+  EXPECT_TRUE(ds.Eof());
+  EXPECT_EQ(ds.RecNo(), 3);
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 30);
+  ds.Next();  // stays on the last record
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 30);
+  std::vector<int> back;
+  for (ds.Last(); !ds.Bof(); ds.Prior())
+    back.push_back(ds.FieldByName("ID")->AsInteger());
+  EXPECT_EQ(back, (std::vector<int>{30, 20, 10}));
+  // At the beginning the cursor still shows the first record; Next goes to the second.
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 10);
+  EXPECT_EQ(ds.RecNo(), 1);
+  ds.Next();
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 20);
+  ds.SetRecNo(3);
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 30);
+  ds.SetRecNo(4);  // out of range: nothing happens
+  ds.SetRecNo(0);
+  EXPECT_EQ(ds.RecNo(), 3);
+}
+
+TEST(Cursor, ClosingFreesRecordsAndReopeningStartsEmpty) {
+  TVirtualDataSet ds;
+  MakeIds(ds, {1, 2});
+  ds.Close();
+  EXPECT_FALSE(ds.Active());
+  EXPECT_EQ(ds.RecordCount(), 0);
+  EXPECT_EQ(ds.RecNo(), -1);
+  ds.Open();
+  EXPECT_EQ(ds.RecordCount(), 0);
+  EXPECT_TRUE(ds.Eof());
+  ds.Close();
+  EXPECT_THROW(ds.First(), EDatabaseError);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(Editing, AppendInsertEditDeleteKeepOrder) {
+  TVirtualDataSet ds;
+  MakeIds(ds, {1, 2, 3});
+  ds.SetRecNo(2);
+  ds.Insert();
+  EXPECT_EQ(ds.State(), TDataSetState::dsInsert);
+  ds.FieldByName("ID")->SetAsInteger(15);
+  ds.Post();
+  EXPECT_EQ(ds.State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 15);  // the new record is current
+  EXPECT_EQ(ds.RecNo(), 2);
+  EXPECT_EQ(Walk(ds), (std::vector<int>{1, 15, 2, 3}));
+
+  ds.SetRecNo(3);
+  ds.Edit();
+  ds.FieldByName("ID")->SetAsInteger(22);
+  ds.Post();
+  EXPECT_EQ(Walk(ds), (std::vector<int>{1, 15, 22, 3}));
+
+  ds.SetRecNo(4);
+  ds.Delete();  // the last: the cursor moves back
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 22);
+  ds.First();
+  ds.Delete();
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 15);
+  EXPECT_EQ(Walk(ds), (std::vector<int>{15, 22}));
+  ds.Delete();
+  ds.Delete();
+  EXPECT_TRUE(ds.IsEmpty());
+  EXPECT_TRUE(ds.Eof() && ds.Bof());
+  ds.Delete();  // nothing to delete
+}
+
+TEST(Editing, InsertIntoEmptySetAndCancel) {
+  TVirtualDataSet ds;
+  MakeIds(ds, {});
+  ds.Insert();
+  ds.FieldByName("ID")->SetAsInteger(5);
+  ds.Post();
+  EXPECT_EQ(Walk(ds), (std::vector<int>{5}));
+
+  ds.First();
+  ds.Append();
+  ds.FieldByName("ID")->SetAsInteger(6);
+  ds.Cancel();
+  EXPECT_EQ(ds.RecordCount(), 1);
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 5);  // back where it was
+
+  ds.Edit();
+  ds.FieldByName("ID")->SetAsInteger(9);
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 9);
+  ds.Cancel();
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 5);
+}
+
+TEST(Editing, MovingPostsAChangedRecordAndDropsAnUntouchedOne) {
+  TVirtualDataSet ds;
+  MakeIds(ds, {1});
+  ds.Append();
+  ds.First();  // nothing was set: no empty record
+  EXPECT_EQ(ds.RecordCount(), 1);
+  ds.Append();
+  ds.FieldByName("ID")->SetAsInteger(2);
+  ds.First();
+  EXPECT_EQ(Walk(ds), (std::vector<int>{1, 2}));
+}
+
+TEST(Editing, EditOnEmptySetInserts) {
+  TVirtualDataSet ds;
+  MakeIds(ds, {});
+  ds.Edit();
+  EXPECT_EQ(ds.State(), TDataSetState::dsInsert);
+}
+
+TEST(Editing, WritesOutsideEditAndReadOnlyFieldsAreRefused) {
+  TVirtualDataSet ds;
+  MakeIds(ds, {1});
+  TField& id = *ds.FieldByName("ID");
+  EXPECT_EQ(ErrorText<EDatabaseError>([&] { id.SetAsInteger(3); }),
+            "Datenmenge weder im Editier- noch im Einf\xFCgemodus");
+  id.SetReadOnly(true);
+  id.SetDisplayLabel("Nummer");
+  ds.Edit();
+  EXPECT_EQ(ErrorText<EDatabaseError>([&] { id.SetAsInteger(3); }),
+            "Feld 'Nummer' kann nicht ver\xE4ndert werden");
+  ds.SetLoading(true);  // what the stream reader does
+  id.SetAsInteger(3);
+  ds.SetLoading(false);
+  ds.Post();
+  EXPECT_EQ(id.AsInteger(), 3);
+}
+
+TEST(Editing, EventsFireInOrder) {
+  TVirtualDataSet ds;
+  std::vector<std::string> log;
+  auto note = [&](const char* what) {
+    return [&log, what](TVirtualDataSet&) { log.push_back(what); };
+  };
+  ds.BeforeInsert = note("BeforeInsert");
+  ds.OnNewRecord = note("OnNewRecord");
+  ds.AfterInsert = note("AfterInsert");
+  ds.BeforePost = note("BeforePost");
+  ds.AfterPost = note("AfterPost");
+  ds.BeforeDelete = note("BeforeDelete");
+  ds.AfterDelete = note("AfterDelete");
+  MakeIds(ds, {1});
+  ds.Delete();
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"BeforeInsert", "OnNewRecord", "AfterInsert", "BeforePost",
+                                      "AfterPost", "BeforeDelete", "AfterDelete"}));
+}
+
+TEST(Editing, ValidationCanRefuseAValue) {
+  TVirtualDataSet ds;
+  MakeIds(ds, {1});
+  ds.FieldByName("ID")->OnValidate = [](TField&) { throw EDatabaseError("nein"); };
+  ds.Edit();
+  EXPECT_THROW(ds.FieldByName("ID")->SetAsInteger(7), EDatabaseError);
+  ds.Cancel();
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(Values, TextFieldsCutAndTreatEmptyAsNull) {
+  TVirtualDataSet ds;
+  ds.LoadFieldDefsFromText("S,1,5\r\nZ,1,0\r\nF,23,3\r\n", true);
+  ds.Append();
+  ds.FieldByName("S")->SetAsString("abcdefgh");
+  ds.FieldByName("Z")->SetAsString("x");
+  ds.FieldByName("F")->SetAsString("");
+  ds.Post();
+  EXPECT_EQ(ds.FieldByName("S")->AsString(), "abcde");
+  EXPECT_TRUE(ds.FieldByName("Z")->IsNull());  // size 0 holds nothing
+  EXPECT_TRUE(ds.FieldByName("F")->IsNull());
+  ds.Edit();
+  ds.FieldByName("S")->SetAsString("");
+  ds.Post();
+  EXPECT_TRUE(ds.FieldByName("S")->IsNull());
+}
+
+TEST(Values, NumbersAndTheirConversions) {
+  TVirtualDataSet ds;
+  ds.LoadFieldDefsFromText(
+      "I,3,0\r\nF,6,0\r\nB,8,0\r\nC,7,0\r\nL,25,0\r\nW,4,0\r\nS,2,0\r\nX,5,0\r\nD,11,0\r\n", true);
+  ds.Append();
+  // Null reads as 0 and the empty text.
+  EXPECT_EQ(ds.FieldByName("I")->AsInteger(), 0);
+  EXPECT_EQ(ds.FieldByName("I")->AsString(), "");
+  EXPECT_EQ(ds.FieldByName("F")->AsFloat(), 0.0);
+  ds.FieldByName("I")->SetAsInteger(-42);
+  ds.FieldByName("F")->SetAsFloat(2.5);
+  ds.FieldByName("B")->SetAsFloat(1.23456);
+  ds.FieldByName("C")->SetAsCurrency(12.34567);
+  ds.FieldByName("L")->SetAsLargeInt(INT64_C(9007199254740993));
+  ds.FieldByName("W")->SetAsInteger(65535);
+  ds.FieldByName("X")->SetAsBoolean(true);
+  ds.FieldByName("D")->SetAsDateTime(1.5);
+  EXPECT_THROW(ds.FieldByName("S")->SetAsInteger(40000), EDatabaseError);
+  EXPECT_THROW(ds.FieldByName("W")->SetAsInteger(-1), EDatabaseError);
+  ds.Post();
+  EXPECT_EQ(ds.FieldByName("I")->AsString(), "-42");
+  EXPECT_EQ(ds.FieldByName("I")->AsFloat(), -42.0);
+  EXPECT_EQ(ds.FieldByName("F")->AsInteger(), 2);  // ties to even
+  EXPECT_EQ(ds.FieldByName("B")->AsFixed(), 12346);
+  EXPECT_DOUBLE_EQ(ds.FieldByName("B")->AsFloat(), 1.2346);
+  EXPECT_DOUBLE_EQ(ds.FieldByName("C")->AsFloat(), 12.3457);
+  EXPECT_EQ(ds.FieldByName("L")->AsLargeInt(), INT64_C(9007199254740993));
+  EXPECT_EQ(ds.FieldByName("W")->AsInteger(), 65535);
+  EXPECT_TRUE(ds.FieldByName("S")->IsNull());
+  EXPECT_TRUE(ds.FieldByName("X")->AsBoolean());
+  EXPECT_EQ(ds.FieldByName("X")->AsString(), "True");
+  EXPECT_EQ(ds.FieldByName("D")->AsDateTime(), 1.5);
+  EXPECT_EQ(ds.FieldByName("D")->AsString(), "31.12.1899 12:00:00");
+}
+
+TEST(Values, TextIntoNumbersParsesOrRefuses) {
+  TVirtualDataSet ds;
+  ds.LoadFieldDefsFromText("I,3,0\r\nB,8,0\r\n", true);
+  ds.Append();
+  ds.FieldByName("I")->SetAsString("123");
+  EXPECT_EQ(ds.FieldByName("I")->AsInteger(), 123);
+  EXPECT_THROW(ds.FieldByName("I")->SetAsString("12x"), EConvertError);
+  ds.FieldByName("I")->SetAsString("");
+  EXPECT_TRUE(ds.FieldByName("I")->IsNull());
+  ds.FieldByName("B")->SetAsFixed(-15000);
+  EXPECT_EQ(ds.FieldByName("B")->AsString().substr(0, 2), "-1");
+  EXPECT_EQ(ds.FieldByName("B")->AsString().substr(3), "5");
+}
+
+TEST(Values, BlobsLiveOutsideTheValuesArea) {
+  TVirtualDataSet ds;
+  ds.LoadFieldDefsFromText("M,16,0\r\nI,3,0\r\nG,15,0\r\n", true);
+  EXPECT_EQ(ds.RecordDataSize(), 5);
+  ds.Append();
+  std::string bytes("a\0b", 3);
+  ds.FieldByName("G")->SetAsString(bytes);
+  ds.FieldByName("M")->SetAsString("memo text");
+  ds.Post();
+  ds.Append();
+  ds.FieldByName("I")->SetAsInteger(1);
+  ds.Post();
+  ds.First();
+  EXPECT_EQ(ds.FieldByName("G")->AsString(), bytes);
+  EXPECT_EQ(ds.FieldByName("M")->AsString(), "memo text");
+  ds.Next();
+  EXPECT_TRUE(ds.FieldByName("M")->IsNull());
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(Bookmarks, CompareByIndexAndReturn) {
+  TVirtualDataSet ds;
+  MakeIds(ds, {1, 2, 3, 4, 5});
+  ds.SetRecNo(2);
+  TBookmark b2 = ds.GetBookmark();
+  ds.SetRecNo(5);
+  TBookmark b5 = ds.GetBookmark();
+  ASSERT_EQ(b2.size(), 8u);
+  EXPECT_EQ(ds.CompareBookmarks(b2, b5), -1);
+  EXPECT_EQ(ds.CompareBookmarks(b5, b2), 1);
+  EXPECT_EQ(ds.CompareBookmarks(b2, b2), 0);
+  EXPECT_EQ(ds.CompareBookmarks(b2, {}), 1);
+  EXPECT_EQ(ds.CompareBookmarks({}, b2), -1);
+  EXPECT_EQ(ds.CompareBookmarks({}, {}), 0);
+  EXPECT_TRUE(ds.BookmarkValid(b5));
+  ds.GotoBookmark(b2);
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 2);
+  ds.Last();
+  ds.Delete();
+  ds.Delete();
+  EXPECT_FALSE(ds.BookmarkValid(b5));
+  ds.GotoBookmark(b5);  // invalid: nothing happens
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 3);
+  EXPECT_EQ(ErrorText<EBookMarkOutOfList>([&] { ds.Provider().GotoBookmark(3); }),
+            "Bookmark out of List");
+  ds.Close();
+  EXPECT_FALSE(ds.BookmarkValid(b2));
+}
+
+TEST(Store, RecordCountCannotBeSetAndIdsDiffer) {
+  TVirtualDataSet ds;
+  MakeIds(ds, {1, 2, 3});
+  try {
+    ds.Provider().SetRecordCount(1);
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "TCustomPacketProvider can'not SetRecordCount");
+  }
+  TFastList& list = ds.Provider().List();
+  EXPECT_NE(list.Get(0)->RecordId(), list.Get(1)->RecordId());
+  EXPECT_EQ(list.Get(0)->Status(), TRecordData::kStoredFromInsert);
+  EXPECT_EQ(list.Get(0)->CreationMode(), TRecordData::kAppended);
+  ds.First();
+  ds.Edit();
+  ds.FieldByName("ID")->SetAsInteger(8);
+  ds.Post();
+  EXPECT_EQ(list.Get(0)->Status(), TRecordData::kStoredFromEdit);
+}
+
+TEST(Store, RecordIdsAreUniqueEnough) {
+  std::vector<uint32_t> ids;
+  for (int i = 0; i < 20000; ++i)
+    ids.push_back(NewRecordId());
+  std::sort(ids.begin(), ids.end());
+  // 28-bit hashes of 20000 distinct texts: about one collision expected, a handful at most.
+  auto distinct = std::unique(ids.begin(), ids.end()) - ids.begin();
+  EXPECT_GT(distinct, 19990);
+}
+
+}  // namespace
+}  // namespace rb
