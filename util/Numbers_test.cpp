@@ -45,7 +45,7 @@ TEST(NumberSettings, Defaults) {
 TEST(NumberSettings, FromIni) {
   struct Row {
     const char* name;
-    const char* ini;
+    std::string ini;
     char decimal;
     char thousands;
     const char* symbol;
@@ -68,8 +68,8 @@ TEST(NumberSettings, FromIni) {
       {"third decimal 2 is 0", "[COUNTRY]\nNACHKOMMA3=2\n", ',', '.', " \x80", false, 0},
       {"garbage keeps defaults", "[COUNTRY]\nEURO=nein\nNACHKOMMA3=x4\n[EUCHAR]\nNULL=ja\n", ',',
        '.', " \x80", false, 0},
-      {"binary garbage", std::string("\x01\xFF[\0=\n==\n[COUNTRY\nEURO", 20).c_str(), ',', '.',
-       " \x80", false, 0},
+      {"binary garbage", std::string("\x01\xFF[\0=\n==\n[COUNTRY\nEURO", 20), ',', '.', " \x80",
+       false, 0},
       {"names ignore case", "[country]\neuro = 0\n", '.', '\'', " CHF", true, 0},
   };
   for (const Row& row : rows) {
