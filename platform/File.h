@@ -17,9 +17,10 @@ namespace platform {
 
 enum class FileAccess { kRead, kWrite, kReadWrite };
 
-// What other openers of the same file may do while this handle is open. Honoured between
-// handles of cooperating processes (ours); a foreign program that ignores advisory locks on
-// Linux is not kept out.
+// What other openers of the same file may do while this handle is open, with the conflicts of
+// Windows (an exclusive handle keeps even deny-none readers out). Honoured between handles of
+// cooperating processes (ours); a foreign program that ignores advisory locks on Linux is not
+// kept out.
 enum class FileShare { kExclusive, kDenyWrite, kDenyRead, kDenyNone };
 
 enum class FileCreate {
@@ -55,8 +56,9 @@ class File {
   void Close();
 
  private:
-  explicit File(int fd) : fd_(fd) {}
+  File(int fd, int lock_fd) : fd_(fd), lock_fd_(lock_fd) {}
   int fd_ = -1;
+  int lock_fd_ = -1;  // a read-only twin that holds the sharing locks of a write-only handle
 };
 
 // The file system's name for an 8-bit path, and back. On Linux: code page to UTF-8; a name

@@ -31,6 +31,72 @@ void AppendUtf8(std::string& out, char16_t u) {
   }
 }
 
+// Sharing as Windows decides it: an open fails when it wants an access that an open handle
+// does not share, or when it refuses to share an access that an open handle has. Each handle
+// describes itself with shared open-file-description locks on single bytes far beyond any
+// data (kHasRead, kHasWrite, kDeniesRead, kDeniesWrite), and a new open looks for conflicting
+// bytes first. A short flock() on the file makes look-and-take one step between openers.
+// Only cooperating processes (ours) see these locks; a program that ignores advisory locks is
+// not kept out.
+constexpr off_t kShareBytes = 0x7FFFFFFF00000000;
+enum ShareByte { kHasRead = 0, kHasWrite = 1, kDeniesRead = 2, kDeniesWrite = 3 };
+
+bool HeldByOthers(int fd, ShareByte byte) {
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kShareBytes + byte;
+  fl.l_len = 1;
+  if (::fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+  return fl.l_type != F_UNLCK;
+}
+
+bool TakeShared(int fd, ShareByte byte) {
+  struct flock fl {};
+  fl.l_type = F_RDLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kShareBytes + byte;
+  fl.l_len = 1;
+  return ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+// Takes the sharing locks for a new handle fd, or reports a conflict with false. Read locks
+// need a readable descriptor: a write-only handle gets a second, read-only one (lock_fd) that
+// lives as long as the handle. Where the file system has no such locks, sharing is not
+// enforced rather than every open failing.
+bool AcquireSharing(int fd, const std::string& native, FileAccess access, FileShare share,
+                    int& lock_fd) {
+  const bool reads = access != FileAccess::kWrite;
+  const bool writes = access != FileAccess::kRead;
+  const bool denies_read = share == FileShare::kExclusive || share == FileShare::kDenyRead;
+  const bool denies_write = share == FileShare::kExclusive || share == FileShare::kDenyWrite;
+  int lfd = fd;
+  if (!reads) {
+    lock_fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (lock_fd < 0) return true;  // cannot read it: nothing to lock with
+    lfd = lock_fd;
+  }
+  while (::flock(lfd, LOCK_EX) != 0) {
+    if (errno != EINTR) return true;
+  }
+  bool ok = !(reads && HeldByOthers(lfd, kDeniesRead)) &&
+            !(writes && HeldByOthers(lfd, kDeniesWrite)) &&
+            !(denies_read && HeldByOthers(lfd, kHasRead)) &&
+            !(denies_write && HeldByOthers(lfd, kHasWrite));
+  if (ok) {
+    if (reads) ok = TakeShared(lfd, kHasRead) || errno == EINVAL;
+    if (ok && writes) ok = TakeShared(lfd, kHasWrite) || errno == EINVAL;
+    if (ok && denies_read) ok = TakeShared(lfd, kDeniesRead) || errno == EINVAL;
+    if (ok && denies_write) ok = TakeShared(lfd, kDeniesWrite) || errno == EINVAL;
+  }
+  ::flock(lfd, LOCK_UN);
+  if (!ok && lock_fd >= 0) {
+    ::close(lock_fd);
+    lock_fd = -1;
+  }
+  return ok;
+}
+
 }  // namespace
 
 std::string NativePath(std::string_view ansi_path) {
@@ -66,15 +132,18 @@ std::string AnsiPathFromNative(std::string_view p) {
   return WideToAnsi(wide);
 }
 
-File::File(File&& other) noexcept : fd_(other.fd_) {
+File::File(File&& other) noexcept : fd_(other.fd_), lock_fd_(other.lock_fd_) {
   other.fd_ = -1;
+  other.lock_fd_ = -1;
 }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
+    lock_fd_ = other.lock_fd_;
     other.fd_ = -1;
+    other.lock_fd_ = -1;
   }
   return *this;
 }
@@ -137,28 +206,20 @@ File File::Open(std::string_view path, FileAccess access, FileShare share, FileC
     SetLastError(kErrorAccessDenied);
     return File();
   }
-  // Sharing: an exclusive or deny-read/deny-write opener holds an exclusive lock, any other
-  // opener a shared one; a conflict is a sharing violation, as on Windows. Deny-write readers
-  // may share among themselves, so they take a shared lock when they only read.
-  int lock = LOCK_SH;
-  if (share == FileShare::kExclusive || share == FileShare::kDenyRead ||
-      (share == FileShare::kDenyWrite && access != FileAccess::kRead)) {
-    lock = LOCK_EX;
-  }
-  if (share != FileShare::kDenyNone || access != FileAccess::kRead) {
-    if (::flock(fd, lock | LOCK_NB) != 0) {
-      ::close(fd);
-      SetLastError(kErrorSharingViolation);
-      return File();
-    }
+  int lock_fd = -1;
+  if (!AcquireSharing(fd, native, access, share, lock_fd)) {
+    ::close(fd);
+    SetLastError(kErrorSharingViolation);
+    return File();
   }
   if (create == FileCreate::kCreateAlways && ::ftruncate(fd, 0) != 0) {
     SetErrno();
     ::close(fd);
+    if (lock_fd >= 0) ::close(lock_fd);
     return File();
   }
   SetLastError(kErrorSuccess);
-  return File(fd);
+  return File(fd, lock_fd);
 }
 
 int64_t File::Read(void* buffer, size_t count) {
@@ -219,8 +280,12 @@ bool File::SetEnd() {
 
 void File::Close() {
   if (fd_ >= 0) {
-    ::close(fd_);  // also drops the sharing lock
+    ::close(fd_);  // also drops the sharing locks
     fd_ = -1;
+  }
+  if (lock_fd_ >= 0) {
+    ::close(lock_fd_);
+    lock_fd_ = -1;
   }
 }
 
