@@ -2,7 +2,9 @@
 // second copy of the program) holds a file open for a moment.
 //
 // All paths are 8-bit text in the system code page and use platform::kPathDelim. Retrying
-// operations make up to 100 attempts 100 ms apart and raise the last attempt's error.
+// operations make up to 100 attempts 100 ms apart (RetryPolicy) and raise the last attempt's
+// error; only rb::Exception errors are retried. Folder and file tests never raise. The
+// placement-file choice is shared by all threads (guarded); everything else keeps no state.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +45,9 @@ std::string UniqueTempFileName();
 // The PJW/ELF hash of symbol tables over the bytes of text.
 uint32_t ElfHash(std::string_view text);
 
-// True when the file is gone afterwards (also when it never existed).
+// True when the file is gone afterwards (also when it never existed). A delete that fails
+// waits like an error, so that a file held open for a few seconds still goes; false after the
+// last attempt.
 bool DeleteFileRetry(const std::string& path, const RetryPolicy& policy = {});
 
 // Writes the lines, each ended by CR LF, creating the file's folder when missing.
