@@ -44,6 +44,7 @@ class TCSVReader {
   int32_t FieldCount() const { return field_count_; }
   // -1 before the first row, then the number of rows read.
   int32_t RowNumber() const { return row_number_; }
+  TStream& Stream() const { return stream_; }
 
  private:
   struct FieldPos {

@@ -395,10 +395,10 @@ void TXWriter::SetRoot(TXComponent* root) {
   lookup_root_ = root;
 }
 
+// On failure the bytes stay buffered, so a caller may retry once the stream can take them.
 void TXWriter::FlushBuffer() {
-  const int32_t n = buf_pos_;
-  buf_pos_ = 0;  // a failed write is not retried by the destructor
-  stream_.WriteBuffer(buffer_.get(), n);
+  stream_.WriteBuffer(buffer_.get(), buf_pos_);
+  buf_pos_ = 0;
 }
 
 void TXWriter::WriteBytes(const void* source, int64_t count) {

@@ -472,22 +472,29 @@ TEST(TXWriter, SmallBufferWritesTheSameBytes) {
 
 class FailingStream : public TMemoryStream {
  public:
-  int64_t Write(const void*, int64_t) override { return 0; }
+  bool fail = true;
+  int64_t Write(const void* buffer, int64_t count) override {
+    return fail ? 0 : TMemoryStream::Write(buffer, count);
+  }
 };
 
-TEST(TXWriter, FlushReportsTheStreamsWriteError) {
+TEST(TXWriter, FlushReportsTheStreamsWriteErrorAndKeepsTheBytes) {
   FailingStream stream;
   TXWriter writer(stream, 16);
   writer.WriteInteger(5);
-  EXPECT_THROW(writer.FlushBuffer(), EWriteError);
-  for (int i = 0; i < 8; ++i)
-    writer.WriteInteger(i);  // fills the buffer
   try {
-    writer.WriteInteger(1);
-    FAIL() << "a full buffer must be written out";
+    writer.FlushBuffer();
+    FAIL() << "the write failure must be reported";
   } catch (const EWriteError& e) {
     EXPECT_STREQ(e.what(), "Stream write error");
   }
+  for (int i = 0; i < 7; ++i)
+    writer.WriteInteger(i);  // fills the buffer
+  EXPECT_THROW(writer.WriteInteger(1), EWriteError) << "a full buffer must be written out";
+  stream.fail = false;
+  writer.FlushBuffer();
+  EXPECT_EQ(stream.Size(), 16);
+  EXPECT_EQ(stream.View().substr(0, 4), Bytes("\x02\x05\x02\x00", 4));
 }
 
 TEST(TXReader, NameHookMayRenameTheComponent) {
