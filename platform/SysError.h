@@ -18,6 +18,7 @@ enum SysError : uint32_t {
   kErrorAccessDenied = 5,
   kErrorInvalidHandle = 6,
   kErrorNotEnoughMemory = 8,
+  kErrorInvalidData = 13,
   kErrorWriteFault = 29,
   kErrorReadFault = 30,
   kErrorGenFailure = 31,

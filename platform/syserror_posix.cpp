@@ -84,6 +84,8 @@ std::string SysErrorMessage(uint32_t code) {
       return "The handle is invalid.";
     case kErrorNotEnoughMemory:
       return "Not enough memory resources are available to process this command.";
+    case kErrorInvalidData:
+      return "The data is invalid.";
     case kErrorWriteFault:
       return "The system cannot write to the specified device.";
     case kErrorReadFault:
