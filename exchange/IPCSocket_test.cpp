@@ -1,0 +1,301 @@
+// The client against real sockets, with a test thread playing a service that misbehaves in
+// the ways a real host (or something else listening on the name) could.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "exchange/FakePipeApi.h"
+#include "exchange/IPCClient.h"
+#include "exchange/IPCValue.h"
+#include "exchange/TestPipeFolder.h"
+#include "platform/Pipe.h"
+#include "platform/SysError.h"
+#include "platform/System.h"
+
+namespace rb {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool ReadExactly(platform::PipeHandle h, std::string& out, size_t count) {
+  while (count > 0) {
+    char buf[4096];
+    uint32_t got = 0;
+    if (!platform::ReadFile(h, buf, static_cast<uint32_t>(std::min(count, sizeof(buf))), &got)) {
+      return false;
+    }
+    out.append(buf, got);
+    count -= got;
+  }
+  return true;
+}
+
+int64_t Int64At(const std::string& s, size_t at) {
+  uint64_t u = 0;
+  for (int i = 0; i < 8; ++i)
+    u |= static_cast<uint64_t>(static_cast<unsigned char>(s[at + i])) << (8 * i);
+  return static_cast<int64_t>(u);
+}
+
+// Reads one request frame; false when the client went away first.
+bool ReadRequest(platform::PipeHandle h, std::string& frame) {
+  if (!ReadExactly(h, frame, 8)) return false;
+  const size_t id_length = static_cast<size_t>(Int64At(frame, frame.size() - 8));
+  if (!ReadExactly(h, frame, id_length + 8)) return false;
+  return ReadExactly(h, frame, static_cast<size_t>(Int64At(frame, frame.size() - 8)));
+}
+
+std::string ReadToEnd(platform::PipeHandle h) {
+  std::string rest;
+  char buf[256];
+  uint32_t got = 0;
+  while (platform::ReadFile(h, buf, sizeof(buf), &got))
+    rest.append(buf, got);
+  return rest;
+}
+
+void Send(platform::PipeHandle h, const std::string& bytes) {
+  uint32_t written = 0;
+  platform::WriteFile(h, bytes.data(), static_cast<uint32_t>(bytes.size()), &written);
+}
+
+// One service connection on a fresh pipe name, served by script on a thread of its own.
+class TestPeer {
+ public:
+  using Script = std::function<void(platform::PipeHandle)>;
+  explicit TestPeer(Script script, int backlog = 8)
+      : name_("peer-" + std::to_string(++counter_)),
+        server_(platform::PipeServer::Create(name_, backlog)) {
+    EXPECT_TRUE(server_.IsOpen()) << platform::GetLastError();
+    thread_ = std::thread([this, script] {
+      platform::PipeHandle h = server_.Accept(5000);
+      if (h == platform::kInvalidPipe) return;
+      script(h);
+      platform::CloseHandle(h);
+    });
+  }
+  ~TestPeer() { Join(); }
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+  const std::string& Name() const { return name_; }
+  platform::PipeServer& Server() { return server_; }
+
+ private:
+  static inline std::atomic<int> counter_{0};
+  std::string name_;
+  platform::PipeServer server_;
+  std::thread thread_;
+};
+
+TIPCSettings Quick() {
+  TIPCSettings s;
+  s.read_timeout_ms = 200;
+  s.open_timeout_ms = 1000;
+  s.sleep = [](uint32_t) {};
+  return s;
+}
+
+TEST(IPCSocket, TaxRequestCrossesTheSocketByteForByte) {
+  std::string request, trailer;
+  TestPeer peer([&](platform::PipeHandle h) {
+    ASSERT_TRUE(ReadRequest(h, request));
+    Send(h, ReplyFrame(RawEntry(u"DATA", Utf16LE(u"19"))));
+    trailer = ReadToEnd(h);
+  });
+  bool answered = false;
+  EXPECT_EQ(QueryIPCValueOnce("TAXH", peer.Name(), answered, "", Quick()), "19");
+  EXPECT_TRUE(answered);
+  peer.Join();
+  EXPECT_EQ(request.size(), 97u);
+  EXPECT_EQ(request.substr(0, 16), std::string(8, '\0') + Int64LE(81));
+  EXPECT_EQ(trailer, std::string(8, '\xFF'));
+}
+
+TEST(IPCSocket, MisbehavingServicesNeverYieldGarbage) {
+  const std::string good = RawEntry(u"DATA", Utf16LE(u"19"));
+  std::string long_name = good;
+  long_name.replace(0, 4, "\xFF\xFF\xFF\x7F", 4);
+  struct Case {
+    const char* name;
+    std::string reply;  // sent after the request; then the service closes
+    bool answered;
+    std::string text;
+  } cases[] = {
+      {"well-formed", ReplyFrame(good), true, "19"},
+      {"negative data size", Int64LE(0) + Int64LE(-5), true, ""},
+      {"absurd data size", Int64LE(0) + Int64LE(INT64_MAX) + "junk", false, ""},
+      {"absurd ID length", Int64LE(int64_t{1} << 60) + "ab", false, ""},
+      {"truncated entry",
+       Int64LE(0) + Int64LE(static_cast<int64_t>(good.size())) + good.substr(0, good.size() - 1),
+       false, ""},
+      {"name length beyond the buffer", ReplyFrame(long_name), true, ""},
+      {"odd text length", ReplyFrame(RawEntry(u"DATA", "1")), true, ""},
+      {"more data than announced", Int64LE(0) + Int64LE(4) + "abcd" + good, false, ""},
+      {"no answer at all", "", false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestPeer peer([&](platform::PipeHandle h) {
+      std::string request;
+      if (ReadRequest(h, request)) Send(h, c.reply);
+      // Close at once, without waiting for the end marker.
+    });
+    bool answered = !c.answered;
+    const auto start = Clock::now();
+    EXPECT_EQ(QueryIPCValueOnce("TAXH", peer.Name(), answered, "", Quick()), c.text);
+    EXPECT_EQ(answered, c.answered);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+  }
+}
+
+TEST(IPCSocket, ReplyArrivingByteByByteIsReadWhole) {
+  TestPeer peer([&](platform::PipeHandle h) {
+    std::string request;
+    ASSERT_TRUE(ReadRequest(h, request));
+    for (char c : ReplyFrame(RawEntry(u"DATA", Utf16LE(u"7,5")), "id")) {
+      Send(h, std::string(1, c));
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ReadToEnd(h);
+  });
+  bool answered = false;
+  EXPECT_EQ(QueryIPCValueOnce("TAXH", peer.Name(), answered, "", Quick()), "7,5");
+  EXPECT_TRUE(answered);
+}
+
+TEST(IPCSocket, SilentServiceFailsAfterTheReadTimeOut) {
+  std::atomic<bool> done{false};
+  TestPeer peer([&](platform::PipeHandle h) {
+    std::string request;
+    ReadRequest(h, request);
+    while (!done)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  });
+  TIPCClient client;
+  client.SetServiceName(peer.Name());
+  client.SetReadTimeout(200);
+  TMessageRef reply;
+  const auto start = Clock::now();
+  client.Transact(NewRequestMessage("TAXH", ""), 1000, reply);
+  const auto spent = Clock::now() - start;
+  done = true;
+  EXPECT_FALSE(client.ReplyReceived());
+  EXPECT_EQ(client.LastErrorText(), "ReadFile failed while reading message ID length");
+  EXPECT_EQ(client.LastErrorCode(), platform::kErrorSemTimeout);
+  EXPECT_GE(spent, std::chrono::milliseconds(150));
+  EXPECT_LT(spent, std::chrono::seconds(2));
+}
+
+TEST(IPCSocket, PeerClosingEarlyIsABrokenPipe) {
+  TestPeer peer([](platform::PipeHandle) {});
+  TIPCClient client;
+  client.SetServiceName(peer.Name());
+  TMessageRef reply;
+  client.Transact(NewRequestMessage("TAXH", ""), 1000, reply);
+  EXPECT_FALSE(client.ReplyReceived());
+  EXPECT_EQ(client.LastErrorCode(), platform::kErrorBrokenPipe);
+}
+
+TEST(IPCSocket, OpenFailuresEndAtOnce) {
+  struct Case {
+    const char* name;
+    std::string service;
+    const char* text;
+    uint32_t code;
+  } cases[] = {
+      {"no such pipe", "nobody-listens-here", "WaitNamedPipe failed while wating for the pipe", 2},
+      {"empty name", "", "CreateFile failed while creating new pipe handle", 123},
+      {"slash in the name", "a/b", "CreateFile failed while creating new pipe handle", 123},
+      {"too long for a socket", std::string(200, 'n'),
+       "CreateFile failed while creating new pipe handle", 123},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TIPCClient client;
+    client.SetServiceName(c.service);
+    const auto start = Clock::now();
+    client.OpenPipe(5000);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(client.LastErrorText(), c.text);
+    EXPECT_EQ(client.LastErrorCode(), c.code);
+  }
+}
+
+TEST(IPCSocket, SocketLeftByADeadServiceIsNoPipe) {
+  std::string socket_path;
+  ASSERT_TRUE(platform::PipeSocketPath("\\\\.\\pipe\\stale", socket_path));
+  { platform::PipeServer first = platform::PipeServer::Create("stale"); }
+  // Bind the name again and close without removing the file, as a crashed service leaves it.
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  socket_path.copy(addr.sun_path, socket_path.size());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+  ::close(fd);
+
+  TIPCClient client;
+  client.SetServiceName("stale");
+  const auto start = Clock::now();
+  client.OpenPipe(5000);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_EQ(client.LastErrorCode(), 2u);
+
+  // A new service takes the name over.
+  platform::PipeServer second = platform::PipeServer::Create("stale");
+  EXPECT_TRUE(second.IsOpen());
+  platform::PipeServer third = platform::PipeServer::Create("stale");
+  EXPECT_FALSE(third.IsOpen());
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorAlreadyExists);
+}
+
+TEST(IPCSocket, FullQueueIsBusyAndWaitingHelps) {
+  platform::PipeServer server = platform::PipeServer::Create("busy", 0);
+  ASSERT_TRUE(server.IsOpen());
+  std::vector<platform::PipeHandle> queued;
+  uint32_t error = 0;
+  for (int i = 0; i < 8 && error != platform::kErrorPipeBusy; ++i) {
+    platform::PipeHandle h = platform::CreateFileA("\\\\.\\pipe\\busy", 0xC0000000, 0, 3);
+    if (h == platform::kInvalidPipe) {
+      error = platform::GetLastError();
+    } else {
+      queued.push_back(h);
+    }
+  }
+  ASSERT_EQ(error, platform::kErrorPipeBusy);
+
+  TIPCClient client;
+  client.SetServiceName("busy");
+  client.OpenPipe(100);
+  EXPECT_FALSE(client.Connected());
+  EXPECT_EQ(client.LastErrorCode(), platform::kErrorSemTimeout);
+
+  std::thread acceptor([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    platform::CloseHandle(server.Accept(1000));
+  });
+  client.OpenPipe(2000);
+  acceptor.join();
+  EXPECT_TRUE(client.Connected()) << client.LastErrorText();
+  client.ClosePipe();
+  for (platform::PipeHandle h : queued)
+    platform::CloseHandle(h);
+}
+
+TEST(IPCSocket, MissingServiceFileTakesThreeQuickTries) {
+  std::vector<uint32_t> pauses;
+  TIPCSettings settings = Quick();
+  settings.sleep = [&](uint32_t ms) { pauses.push_back(ms); };
+  EXPECT_EQ(ReadIPCValueSync("TAXH", false, "", settings), "");
+  EXPECT_EQ(pauses, (std::vector<uint32_t>{50, 50, 50}));
+}
+
+}  // namespace
+}  // namespace rb
