@@ -1,0 +1,114 @@
+// The stand-in for Kontorix's exchange service (ktx-exchange): answers the value requests of
+// the program over its local named pipe, from a few options instead of a running office
+// application.
+//
+// Requests arrive in the client's frame (exchange/IPCClient.h) with the entries "COMMAND" (the
+// key) and optionally "DATA"; the reply carries the same message ID and, for a known key, the
+// text entry "DATA". Keys:
+//   "OFFICEMETRICS"  the configured window metrics, e.g. "60,40,1280,860" (left, top, ...)
+//   "TAXH"           the configured tax rate in percent, e.g. "19"
+//   "GETJSON"        the document copied to a fresh temporary file; the reply is its full
+//                    name and the requester deletes it
+//   "DBPATH"         the data folder, ending in the path delimiter
+// A key without a handler (an unknown one) gets a reply without "DATA"; further keys such as
+// "ANYQUERY" are added with TExchangeHandler::SetKey.
+//
+// A connection may carry several requests; it ends with the end marker (ID length -1), when
+// the peer closes, or on a frame too large to be a request (ID over 64 KiB, data over 64 MiB).
+// Threads: the handler is read-only after set-up and serves every connection thread at once.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "exchange/MessageData.h"
+#include "platform/Pipe.h"
+
+namespace rb {
+
+struct THostOptions {
+  std::string pipe_name = "KontorixExchange";
+  std::string data_folder;    // empty: TempFolder("KontorixDaten")
+  std::string document_file;  // empty: the sample invoice
+  std::string tax_rate = "19";
+  std::string office_metrics = "60,40,1280,860";
+};
+
+// The command line of ktx-exchange (arguments after the program name): --pipe-name NAME,
+// --data-folder DIR, --document FILE, --tax-rate TEXT, --office-metrics TEXT, each also as
+// --option=value. False with error set for an unknown option or a missing value; help is set
+// for --help or -h.
+bool ParseHostOptions(const std::vector<std::string>& args, THostOptions& options, bool& help,
+                      std::string& error);
+std::string HostUsage();
+
+// Fills the defaults of empty options.
+THostOptions ResolveHostOptions(THostOptions options);
+
+class TExchangeHandler {
+ public:
+  // The reply text, or nullopt for a reply without "DATA".
+  using TKeyHandler = std::function<std::optional<std::string>(const std::string& data)>;
+
+  // The four built-in keys, answered from options (defaults resolved by the caller).
+  explicit TExchangeHandler(const THostOptions& options);
+
+  // Adds or replaces the handler of a key.
+  void SetKey(const std::string& key, TKeyHandler handler);
+
+  std::optional<std::string> Answer(const std::string& key, const std::string& data) const;
+
+  // The reply message for a request message; log_line receives a one-line summary.
+  TMessageRef AnswerRequest(const TMessageRef& request, std::string& log_line) const;
+
+ private:
+  std::map<std::string, TKeyHandler> keys_;
+};
+
+using TLogFunction = std::function<void(const std::string& line)>;
+
+// Serves one connection until the end marker, the peer's close or a bad frame; logs one line
+// per request. Returns the number of requests answered. Does not close the handle.
+int ServeConnection(platform::PipeHandle pipe, const TExchangeHandler& handler,
+                    const TLogFunction& log);
+
+// The listening service: the pipe, the local-service file and a thread per connection.
+class TExchangeHost {
+ public:
+  TExchangeHost(THostOptions options, TLogFunction log);
+  TExchangeHost(const TExchangeHost&) = delete;
+  TExchangeHost& operator=(const TExchangeHost&) = delete;
+  ~TExchangeHost();
+
+  TExchangeHandler& Handler() { return handler_; }
+  const THostOptions& Options() const { return options_; }
+
+  // Creates the pipe and writes its name as the first line of the local-service file in
+  // TempFolder(). False with error set when the pipe cannot be created.
+  bool Start(std::string& error);
+  // Accepts connections until stop() is true (checked every 100 ms).
+  void Run(const std::function<bool()>& stop);
+  // Ends open connections, removes the pipe and (when it still names this pipe) the
+  // local-service file. Idempotent.
+  void Shutdown();
+
+ private:
+  void ServeOn(platform::PipeHandle pipe);
+
+  THostOptions options_;
+  TLogFunction log_;
+  TExchangeHandler handler_;
+  platform::PipeServer server_;
+  std::string service_file_;
+  std::mutex mutex_;
+  std::vector<platform::PipeHandle> open_;  // connections being served
+  int active_ = 0;                          // their threads, detached; Shutdown waits for 0
+  std::condition_variable idle_;
+};
+
+}  // namespace rb
