@@ -1,6 +1,8 @@
 #include "platform/File.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "platform/SysError.h"
@@ -119,6 +121,18 @@ TEST_F(FileTest, CreateAlwaysDoesNotTruncateALockedFile) {
       File::Open(path, FileAccess::kReadWrite, FileShare::kExclusive, FileCreate::kCreateAlways);
   EXPECT_FALSE(second.IsOpen());
   EXPECT_EQ(owner.Size(), 4);
+}
+
+TEST_F(FileTest, ForeignFlockDoesNotHangAnOpen) {
+  // Regression: a program that keeps an flock() on the file must not block our open forever.
+  const std::string path = dir_ + "/flocked.txt";
+  File(File::Open(path, FileAccess::kWrite, FileShare::kDenyNone, FileCreate::kCreateAlways));
+  const int foreign = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(foreign, 0);
+  ASSERT_EQ(::flock(foreign, LOCK_EX), 0);
+  File f = File::Open(path, FileAccess::kRead, FileShare::kDenyWrite, FileCreate::kOpenExisting);
+  EXPECT_TRUE(f.IsOpen());
+  ::close(foreign);
 }
 
 TEST_F(FileTest, CodePagePathsAreStoredAsUtf8) {

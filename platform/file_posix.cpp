@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 #include "platform/CodePage.h"
 #include "platform/File.h"
@@ -76,8 +77,16 @@ bool AcquireSharing(int fd, const std::string& native, FileAccess access, FileSh
     if (lock_fd < 0) return true;  // cannot read it: nothing to lock with
     lfd = lock_fd;
   }
-  while (::flock(lfd, LOCK_EX) != 0) {
-    if (errno != EINTR) return true;
+  // Our openers hold the guard for microseconds; a foreign program that keeps an flock() on the
+  // file must not hang us, so after a quarter of a second the check goes on without the guard.
+  bool guarded = false;
+  for (int i = 0; i < 250 && !guarded; ++i) {
+    guarded = ::flock(lfd, LOCK_EX | LOCK_NB) == 0;
+    if (!guarded && errno != EWOULDBLOCK && errno != EINTR) break;
+    if (!guarded) {
+      timespec ms{0, 1000000};
+      ::nanosleep(&ms, nullptr);
+    }
   }
   bool ok = !(reads && HeldByOthers(lfd, kDeniesRead)) &&
             !(writes && HeldByOthers(lfd, kDeniesWrite)) &&
@@ -89,7 +98,7 @@ bool AcquireSharing(int fd, const std::string& native, FileAccess access, FileSh
     if (ok && denies_read) ok = TakeShared(lfd, kDeniesRead) || errno == EINVAL;
     if (ok && denies_write) ok = TakeShared(lfd, kDeniesWrite) || errno == EINVAL;
   }
-  ::flock(lfd, LOCK_UN);
+  if (guarded) ::flock(lfd, LOCK_UN);
   if (!ok && lock_fd >= 0) {
     ::close(lock_fd);
     lock_fd = -1;
