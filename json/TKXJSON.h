@@ -1,0 +1,413 @@
+// The JSON value tree: numbers, strings, Booleans, null, arrays (TKXSONList) and objects (TKXJSON)
+// under the abstract base TKXCustomJSON. An object holds its members as name/value pairs
+// (TKXJSONobjectmethod) in the order added and may index the names in an AA tree (TKXBalTree).
+// Values go in and out as TVariant; member names given as 8-bit text are in the system code page.
+//
+// Ownership: a container owns its children, a pair owns its value, an object owns its name index.
+// Owning pointers are TKXJSONPtr (std::unique_ptr with TKXJSONDeleter); values made with the New...
+// functions and handed to AddItem, SetItem or AddMember pass into the container's ownership.
+// Pointers returned by GetItem, ChildByKey, FindMember and the like are borrowed: they stay valid
+// while their container holds them.
+//
+// Memory: a tree built by the reader (TKXJSONStreamer) draws its nodes, texts, child arrays and
+// name-index nodes from one arena that its root container owns; such nodes are destroyed in the
+// same order as standalone ones but their memory goes back only with the root. Values added later
+// are ordinary heap objects, so both kinds may be mixed in one tree.
+//
+// Failure: indexes out of range give none, 0, empty text or false; a typed item operation on a
+// child of another class raises EInvalidCast("Invalid class typecast"); a variant that does not
+// convert raises the variant's errors (util/Variant.h), leaving the stored value unchanged.
+// Not thread-safe: one thread at a time per tree.
+#pragma once
+
+#include <cstdint>
+#include <forward_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/Variant.h"
+
+namespace rb {
+
+enum class ValueKind : uint8_t {
+  js_Base = 0,
+  js_Number = 1,
+  js_String = 2,
+  js_Boolean = 3,
+  js_Null = 4,
+  js_List = 5,
+  js_Object = 6,
+};
+
+// "js_Base", "js_Number", "js_String", "js_Boolean", "js_Null", "js_List", "js_Object".
+const char* ValueKindName(ValueKind kind);
+
+class TKXCustomJSON;
+class TKXJSONnumber;
+class TKXJSONstring;
+class TKXJSONboolean;
+class TKXJSONnull;
+class TKXSONList;
+class TKXJSON;
+class TKXArena;
+
+// Destroys a value: deletes a heap value, or runs the destructor of an arena value.
+struct TKXJSONDeleter {
+  void operator()(TKXCustomJSON* value) const;
+};
+template <class T>
+using TKXOwned = std::unique_ptr<T, TKXJSONDeleter>;
+using TKXJSONPtr = TKXOwned<TKXCustomJSON>;
+
+class TKXCustomJSON {
+ public:
+  TKXCustomJSON(const TKXCustomJSON&) = delete;
+  TKXCustomJSON& operator=(const TKXCustomJSON&) = delete;
+  virtual ~TKXCustomJSON() = default;
+
+  // Set a member's value: on an object the named member (appended when missing); on a number,
+  // string or Boolean the value itself, whatever the name; on anything else nothing.
+  virtual void SetBooleanMember(const std::string& name, bool value);
+  virtual void SetIntegerMember(const std::string& name, int32_t value);
+  virtual void SetCurrencyMember(const std::string& name, int64_t ten_thousandths);
+  virtual void SetFloatMember(const std::string& name, double value);
+  virtual void SetTextMember(const std::string& name, const std::string& value);
+
+  // Null for everything but numbers, strings and Booleans.
+  virtual TVariant GetValue() const;
+  // Does nothing for null, pairs and containers.
+  virtual void SetValue(const TVariant& value);
+  virtual TKXCustomJSON* GetItem(int32_t index) const;
+  // Out of range: nothing happens and value is destroyed.
+  virtual void SetItem(int32_t index, TKXJSONPtr value);
+  virtual int32_t ItemCount() const;
+  // A container looks the key up (see TKXJSONcustomlist and TKXJSON); other values give
+  // themselves.
+  virtual TKXCustomJSON* ChildByKey(const TVariant& key);
+
+  virtual ValueKind GetKind() const { return ClassKind(); }
+  const char* GetKindName() const { return ValueKindName(GetKind()); }
+  // Class-level kind of this class (member pairs and the container bases report js_Base).
+  static constexpr ValueKind ClassKind() { return ValueKind::js_Base; }
+
+  // Document access, safe on any kind of value and never raising for a missing member.
+  // The value of the member (an object), the receiver itself (any other value) or none.
+  TKXCustomJSON* FindMember(const std::string& name);
+  // GetItem of the index.
+  TKXCustomJSON* ItemAt(int32_t index);
+  // The member's value as 8-bit text by the variant rules; empty for a missing member and for
+  // null, arrays, objects and pairs.
+  std::string MemberAsText(const std::string& name);
+
+  static TKXOwned<TKXJSONnumber> NewNumber(long double value);
+  static TKXOwned<TKXJSONstring> NewString(std::u16string_view value);
+  static TKXOwned<TKXJSONboolean> NewBoolean(bool value);
+
+ protected:
+  TKXCustomJSON() = default;
+
+  // Runs T's constructor in the arena, or on the heap when arena is null.
+  template <class T, class... Args>
+  static T* Create(TKXArena* arena, Args&&... args);
+
+ private:
+  friend struct TKXJSONDeleter;
+  friend class TKXJSONStreamer;
+  bool in_arena_ = false;
+
+ protected:
+  // Spare bytes after in_arena_, used by subclasses for small fields.
+  bool owns_text_ = false;
+};
+
+class TKXJSONnumber : public TKXCustomJSON {
+ public:
+  explicit TKXJSONnumber(long double value = 0) : value_(value) {}
+  // A double variant; raises EVariantOverflowError when the value is too large for a double.
+  TVariant GetValue() const override;
+  void SetValue(const TVariant& value) override;
+  ValueKind GetKind() const override { return ClassKind(); }
+  static constexpr ValueKind ClassKind() { return ValueKind::js_Number; }
+  long double Value() const { return value_; }
+
+ private:
+  long double value_;
+};
+
+class TKXJSONstring : public TKXCustomJSON {
+ public:
+  TKXJSONstring() = default;
+  explicit TKXJSONstring(std::u16string_view value) { Assign(value); }
+  ~TKXJSONstring() override;
+  TVariant GetValue() const override;
+  // Null stores the empty text.
+  void SetValue(const TVariant& value) override;
+  ValueKind GetKind() const override { return ClassKind(); }
+  static constexpr ValueKind ClassKind() { return ValueKind::js_String; }
+  std::u16string_view Text() const { return {text_, len_}; }
+
+ private:
+  friend class TKXJSONStreamer;
+  struct ArenaText {};
+
+ public:
+  // Refers to text that lives as long as this value (the reader's arena).
+  TKXJSONstring(ArenaText, std::u16string_view text)
+      : len_(uint32_t(text.size())), text_(text.data()) {}
+
+ private:
+  void Assign(std::u16string_view value);
+
+  uint32_t len_ = 0;
+  const char16_t* text_ = nullptr;  // owned when owns_text_
+};
+
+class TKXJSONboolean : public TKXCustomJSON {
+ public:
+  explicit TKXJSONboolean(bool value = false) : value_(value) {}
+  TVariant GetValue() const override;
+  void SetValue(const TVariant& value) override;
+  ValueKind GetKind() const override { return ClassKind(); }
+  static constexpr ValueKind ClassKind() { return ValueKind::js_Boolean; }
+  bool Value() const { return value_; }
+
+ private:
+  bool value_;
+};
+
+class TKXJSONnull : public TKXCustomJSON {
+ public:
+  TKXJSONnull() = default;
+  static TKXOwned<TKXJSONnull> New();
+  TVariant GetValue() const override;
+  ValueKind GetKind() const override { return ClassKind(); }
+  static constexpr ValueKind ClassKind() { return ValueKind::js_Null; }
+};
+
+// A member of an object: a name and the value it owns (possibly none).
+class TKXJSONobjectmethod : public TKXCustomJSON {
+ public:
+  explicit TKXJSONobjectmethod(std::u16string_view name, TKXJSONPtr value = nullptr);
+  ~TKXJSONobjectmethod() override;
+
+  std::u16string_view Name() const { return {name_, name_len_}; }
+  TKXCustomJSON* Value() const { return value_; }
+  // Destroys the value held before.
+  void SetPairValue(TKXJSONPtr value);
+
+ private:
+  friend class TKXJSONStreamer;
+  struct ArenaName {};
+
+ public:
+  // Refers to a name that lives as long as this pair (the reader's arena); takes value.
+  TKXJSONobjectmethod(ArenaName, std::u16string_view name, TKXCustomJSON* value)
+      : name_len_(uint32_t(name.size())), name_(name.data()), value_(value) {}
+
+ private:
+  uint32_t name_len_ = 0;
+  const char16_t* name_ = nullptr;  // owned when owns_text_
+  TKXCustomJSON* value_ = nullptr;  // owned
+};
+
+// The container base: an ordered list of owned children.
+class TKXJSONcustomlist : public TKXCustomJSON {
+ public:
+  ~TKXJSONcustomlist() override;
+
+  TKXCustomJSON* GetItem(int32_t index) const override;
+  void SetItem(int32_t index, TKXJSONPtr value) override;
+  int32_t ItemCount() const override { return static_cast<int32_t>(count_); }
+  // A numeric key (integer kinds, Boolean, byte, single, double, currency) gives GetItem of the
+  // key rounded to a 32-bit integer; any other key gives the container itself.
+  TKXCustomJSON* ChildByKey(const TVariant& key) override;
+
+  // name: the index in decimal (arrays) or the member's name (objects); result: the element or
+  // the member's value.
+  virtual TKXCustomJSON* ItemWithName(int32_t index, std::string& name);
+  // Appends; none given returns -1 and adds nothing.
+  virtual int32_t AddItem(TKXJSONPtr value);
+  // Destroys the child and moves the last child into its place: removing 1 from (a, b, c, d)
+  // leaves (a, d, c).
+  virtual void RemoveItem(int32_t index);
+  // First position holding that very instance, or -1.
+  virtual int32_t IndexOfItem(const TKXCustomJSON* value) const;
+  // Typed reads of the child (array) or member value (object) at index: 0, empty or false when
+  // there is none, EInvalidCast when it is of another class. ItemAsInteger truncates toward zero
+  // and raises EVariantOverflowError beyond the 32-bit range.
+  virtual int32_t ItemAsInteger(int32_t index);
+  virtual std::string ItemAsText(int32_t index);
+  virtual std::u16string ItemAsWideText(int32_t index);
+  virtual double ItemAsFloat(int32_t index);
+  virtual bool ItemAsBoolean(int32_t index);
+
+ protected:
+  TKXJSONcustomlist() = default;
+  // The value that the typed item operations read at index.
+  virtual TKXCustomJSON* TypedItem(int32_t index) { return GetItem(index); }
+  // Called after a child was replaced or removed.
+  virtual void ChildrenChanged() {}
+  // Destroys the children from the last to the first.
+  void DestroyChildren();
+  TKXCustomJSON* const* Items() const { return items_; }
+
+ private:
+  friend class TKXJSONStreamer;
+  // Adopts a child array drawn from the arena (the reader's exact-sized lists).
+  void AdoptArenaItems(TKXCustomJSON** items, uint32_t count);
+
+  TKXCustomJSON** items_ = nullptr;  // arena array or heap_items_.data()
+  uint32_t count_ = 0;
+  std::vector<TKXCustomJSON*> heap_items_;
+  std::unique_ptr<TKXArena> arena_;  // set on the root of a tree built by the reader
+};
+
+class TKXSONList : public TKXJSONcustomlist {
+ public:
+  TKXSONList() = default;
+  static TKXOwned<TKXSONList> New();
+  ValueKind GetKind() const override { return ClassKind(); }
+  static constexpr ValueKind ClassKind() { return ValueKind::js_List; }
+};
+
+// One node of the name index. Left and Right are positions in the tree's node pool; position 0 is
+// the sentinel Bottom.
+struct TKXBalNode {
+  uint32_t Left;
+  uint32_t Right;
+  uint8_t Level;
+  int32_t Position;
+  std::u16string_view Key;
+};
+
+// An AA tree from member names to positions. Keys compare by UTF-16 code units as unsigned
+// numbers, a prefix first; equal keys keep the first position.
+class TKXBalTree {
+ public:
+  TKXBalTree() = default;
+  TKXBalTree(const TKXBalTree&) = delete;
+  TKXBalTree& operator=(const TKXBalTree&) = delete;
+  ~TKXBalTree() { ClearNodes(); }
+
+  int32_t FindPosition(std::u16string_view key) const;
+  // Copies the key; true when a node was added.
+  bool InsertKey(std::u16string_view key, int32_t position);
+  void ClearNodes();
+
+  int32_t NodeCount() const { return count_ == 0 ? 0 : static_cast<int32_t>(count_ - 1); }
+  // Tree shape, for checks: the root's node index (0 for Bottom) and the pool.
+  uint32_t RootNode() const { return root_; }
+  const TKXBalNode& Node(uint32_t index) const { return nodes_[index]; }
+
+ private:
+  friend class TKXJSON;
+  friend class TKXJSONStreamer;
+  // Inserts a key whose characters outlive the tree (or until the next ClearNodes).
+  bool InsertView(std::u16string_view key, int32_t position);
+  bool Insert(uint32_t& link, std::u16string_view key, int32_t position);
+  // Makes room for one more node, moving an arena pool to the heap.
+  void Reserve(uint32_t extra);
+  // Uses an arena pool of capacity entries (Bottom included) for the reader's objects.
+  void UseArenaPool(TKXBalNode* pool, uint32_t capacity);
+
+  TKXBalNode* nodes_ = nullptr;  // pool; nodes_[0] is Bottom
+  uint32_t count_ = 0;           // nodes in use, Bottom included
+  uint32_t capacity_ = 0;
+  uint32_t root_ = 0;
+  std::vector<TKXBalNode> heap_nodes_;
+  std::forward_list<std::u16string> owned_keys_;
+};
+
+class TKXJSON : public TKXJSONcustomlist {
+ public:
+  explicit TKXJSON(bool index_member_names) : index_member_names_(index_member_names) {}
+  ~TKXJSON() override;
+  static TKXOwned<TKXJSON> New(bool index_member_names = true);
+
+  void SetBooleanMember(const std::string& name, bool value) override;
+  void SetIntegerMember(const std::string& name, int32_t value) override;
+  void SetCurrencyMember(const std::string& name, int64_t ten_thousandths) override;
+  void SetFloatMember(const std::string& name, double value) override;
+  void SetTextMember(const std::string& name, const std::string& value) override;
+
+  // A text key gives the member's value or none; other keys as for any container (so a number
+  // gives the member pair at that position).
+  TKXCustomJSON* ChildByKey(const TVariant& key) override;
+  TKXCustomJSON* ItemWithName(int32_t index, std::string& name) override;
+  ValueKind GetKind() const override { return ClassKind(); }
+  static constexpr ValueKind ClassKind() { return ValueKind::js_Object; }
+
+  // Appends a pair; none given returns -1 and adds nothing.
+  int32_t AddMember(std::u16string_view name, TKXJSONPtr value);
+  int32_t MemberIndex(std::u16string_view name) const;
+  TKXCustomJSON* MemberValue(std::u16string_view name) const;
+  // Empty for a position out of range or holding no pair.
+  std::u16string MemberName(int32_t position) const;
+  // Looks the position's name up again, so a repeated name gives its first member, and an empty
+  // name gives none.
+  TKXCustomJSON* MemberValueAt(int32_t position) const;
+
+  bool IndexMemberNames() const { return index_member_names_; }
+  const TKXBalTree& NameIndex() const { return names_; }
+
+ protected:
+  TKXCustomJSON* TypedItem(int32_t index) override { return MemberValueAt(index); }
+  // Removal moves the last member and replacement may rename one: the index is built anew.
+  void ChildrenChanged() override;
+
+ private:
+  friend class TKXJSONStreamer;
+  template <class T>
+  void SetMember(const std::string& name, const TVariant& value, T make);
+
+  TKXBalTree names_;
+  bool index_member_names_;
+};
+
+// ---- implementation details shared with the reader ----
+
+// A bump allocator: chunks of growing size, freed all at once.
+class TKXArena {
+ public:
+  TKXArena() = default;
+  TKXArena(const TKXArena&) = delete;
+  TKXArena& operator=(const TKXArena&) = delete;
+
+  void* Allocate(size_t size, size_t align) {
+    const uintptr_t p = (reinterpret_cast<uintptr_t>(cur_) + align - 1) & ~(align - 1);
+    if (p + size > reinterpret_cast<uintptr_t>(end_)) return AllocateSlow(size, align);
+    cur_ = reinterpret_cast<char*>(p + size);
+    return reinterpret_cast<void*>(p);
+  }
+  template <class T>
+  T* AllocateArray(size_t count) {
+    return static_cast<T*>(Allocate(sizeof(T) * count, alignof(T)));
+  }
+  // Gives back the end of the latest allocation: it shrinks from old_size to new_size bytes.
+  void Shrink(void* latest, size_t old_size, size_t new_size) {
+    if (static_cast<char*>(latest) + old_size == cur_) cur_ -= old_size - new_size;
+  }
+  // Bytes obtained from the heap.
+  size_t Reserved() const { return reserved_; }
+
+ private:
+  void* AllocateSlow(size_t size, size_t align);
+
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  char* cur_ = nullptr;
+  char* end_ = nullptr;
+  size_t next_chunk_ = 16 * 1024;
+  size_t reserved_ = 0;
+};
+
+template <class T, class... Args>
+T* TKXCustomJSON::Create(TKXArena* arena, Args&&... args) {
+  if (arena == nullptr) return new T(std::forward<Args>(args)...);
+  T* value = new (arena->Allocate(sizeof(T), alignof(T))) T(std::forward<Args>(args)...);
+  value->in_arena_ = true;
+  return value;
+}
+
+}  // namespace rb

@@ -1,0 +1,480 @@
+#include "json/TKXJSONStreamer.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/CodePage.h"
+#include "util/Errors.h"
+#include "util/Files.h"
+#include "util/Streams.h"
+
+namespace rb {
+
+namespace {
+
+// Raised inside the parser for errors that end the whole read (bad escape, number overflow).
+struct ReadAborted {};
+
+bool IsDigit(unsigned char c) {
+  return c >= '0' && c <= '9';
+}
+
+int HexValue(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Powers of ten that long double holds exactly (5^27 < 2^64).
+constexpr int kExactPowers = 27;
+const long double* PowersOfTen() {
+  static const auto table = [] {
+    struct Table {
+      long double p[kExactPowers + 1];
+    } t{};
+    t.p[0] = 1;
+    for (int i = 1; i <= kExactPowers; ++i)
+      t.p[i] = t.p[i - 1] * 10;
+    return t;
+  }();
+  return table.p;
+}
+
+// The number text "[sign]digits[.digits][(e|E)[sign]digits]" as the nearest long double. The
+// point is read as the decimal point directly, which gives the same value as putting in the
+// locale's separator and converting under the locale.
+long double ConvertNumber(std::string_view text) {
+  // Fast path: up to 19 significant digits and a small power of ten are exact operands, so one
+  // multiplication or division rounds correctly.
+  size_t i = 0;
+  bool negative = false;
+  if (text[i] == '+' || text[i] == '-') negative = text[i++] == '-';
+  uint64_t mantissa = 0;
+  int digits = 0;
+  int scale = 0;
+  bool exact = true;
+  auto take = [&](char c) {
+    if (mantissa == 0 && c == '0') return;
+    if (digits == 19) {
+      exact = false;
+      return;
+    }
+    mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+    ++digits;
+  };
+  for (; i < text.size() && IsDigit(text[i]); ++i)
+    take(text[i]);
+  if (i < text.size() && text[i] == '.') {
+    for (++i; i < text.size() && IsDigit(text[i]); ++i) {
+      take(text[i]);
+      --scale;
+    }
+  }
+  if (i < text.size()) {  // exponent
+    ++i;
+    bool exp_negative = false;
+    if (text[i] == '+' || text[i] == '-') exp_negative = text[i++] == '-';
+    int exponent = 0;
+    for (; i < text.size(); ++i) {
+      exponent = exponent * 10 + (text[i] - '0');
+      if (exponent > 100000) {
+        exact = false;
+        break;
+      }
+    }
+    scale += exp_negative ? -exponent : exponent;
+  }
+  if (exact && mantissa == 0) return negative ? -0.0L : 0.0L;
+  if (exact && scale >= -kExactPowers && scale <= kExactPowers) {
+    const long double m = static_cast<long double>(mantissa);
+    const long double v = scale >= 0 ? m * PowersOfTen()[scale] : m / PowersOfTen()[-scale];
+    return negative ? -v : v;
+  }
+  long double value = 0;
+  if (!ParseDecimalNumber(text, value)) throw ReadAborted{};
+  return value;
+}
+
+}  // namespace
+
+class TKXJSONStreamer::Parser {
+ public:
+  Parser(std::string_view text, TKXArena* arena) : text_(text), arena_(arena) {}
+
+  // Parses the root value at pos. On success the result is owned by root_ (a container) or
+  // lives in the arena (a scalar).
+  bool ParseRoot(size_t pos, TKXCustomJSON*& value) {
+    pos_ = pos;
+    return ParseValue(value);
+  }
+
+  TKXJSONPtr TakeRoot() { return std::move(root_); }
+
+ private:
+  unsigned char At(size_t i) const { return static_cast<unsigned char>(text_[i]); }
+  bool More() const { return pos_ < text_.size(); }
+
+  void SkipBlanks() {
+    while (pos_ < text_.size() && At(pos_) <= 0x20)
+      ++pos_;
+  }
+
+  bool Word(std::string_view word) {
+    if (text_.substr(pos_, word.size()) != word) return false;
+    pos_ += word.size();
+    return true;
+  }
+
+  bool ParseValue(TKXCustomJSON*& value) {
+    SkipBlanks();
+    if (!More()) return false;
+    switch (At(pos_)) {
+      case 't':
+        if (!Word("true")) return false;
+        value = TKXCustomJSON::Create<TKXJSONboolean>(arena_, true);
+        return true;
+      case 'f':
+        if (!Word("false")) return false;
+        value = TKXCustomJSON::Create<TKXJSONboolean>(arena_, false);
+        return true;
+      case 'n':
+        if (!Word("null")) return false;
+        value = TKXCustomJSON::Create<TKXJSONnull>(arena_);
+        return true;
+      case '"': {
+        std::u16string_view text;
+        if (!ParseString(text, false)) return false;
+        value = TKXCustomJSON::Create<TKXJSONstring>(arena_, TKXJSONstring::ArenaText{}, text);
+        return true;
+      }
+      case '[':
+        return ParseContainer(value, false);
+      case '{':
+        return ParseContainer(value, true);
+      default:
+        return ParseNumber(value);
+    }
+  }
+
+  bool ParseNumber(TKXCustomJSON*& value) {
+    size_t p = pos_;
+    const size_t n = text_.size();
+    if (p < n && (At(p) == '+' || At(p) == '-')) ++p;
+    if (p >= n || !IsDigit(At(p))) return false;
+    while (p < n && IsDigit(At(p)))
+      ++p;
+    if (p < n && At(p) == '.') {
+      ++p;
+      if (p >= n || !IsDigit(At(p))) return false;
+      while (p < n && IsDigit(At(p)))
+        ++p;
+    }
+    if (p < n && (At(p) == 'e' || At(p) == 'E')) {
+      ++p;
+      if (p < n && (At(p) == '+' || At(p) == '-')) ++p;
+      if (p >= n || !IsDigit(At(p))) return false;
+      while (p < n && IsDigit(At(p)))
+        ++p;
+    }
+    const long double number = ConvertNumber(text_.substr(pos_, p - pos_));
+    pos_ = p;
+    value = TKXCustomJSON::Create<TKXJSONnumber>(arena_, number);
+    return true;
+  }
+
+  // A double-quoted string at pos (after blanks); its decoded text is drawn from the arena.
+  // Member names are decoded once per distinct spelling.
+  bool ParseString(std::u16string_view& decoded, bool is_name) {
+    SkipBlanks();
+    if (!More() || At(pos_) != '"') return false;
+    const size_t start = pos_ + 1;
+    size_t p = start;
+    bool escapes = false;
+    unsigned char high = 0;  // any byte >= 0x80
+    const size_t n = text_.size();
+    for (;;) {
+      if (p >= n) return false;
+      const unsigned char c = At(p);
+      if (c == '"') break;
+      if (c == '\\') {
+        escapes = true;
+        p += 2;  // the escaped byte cannot close the string
+        continue;
+      }
+      high |= c;
+      ++p;
+    }
+    const std::string_view raw = text_.substr(start, p - start);
+    pos_ = p + 1;
+    if (is_name) {
+      auto found = names_.find(raw);
+      if (found != names_.end()) {
+        decoded = found->second;
+        return true;
+      }
+    }
+    decoded = Decode(raw, escapes, high >= 0x80);
+    if (is_name) names_.emplace(raw, decoded);
+    return true;
+  }
+
+  std::u16string_view Decode(std::string_view raw, bool escapes, bool high) {
+    if (raw.empty()) return {};
+    if (!escapes && !high) {
+      char16_t* out = arena_->AllocateArray<char16_t>(raw.size());
+      for (size_t i = 0; i < raw.size(); ++i)
+        out[i] = static_cast<unsigned char>(raw[i]);
+      return {out, raw.size()};
+    }
+    std::string_view bytes = raw;
+    if (escapes) {
+      Unescape(raw);
+      bytes = scratch_;
+      if (bytes.empty()) return {};
+    }
+    char16_t* out = arena_->AllocateArray<char16_t>(bytes.size());
+    size_t length = 0;
+    if (!DecodeUtf8(bytes, out, length)) {
+      for (size_t i = 0; i < bytes.size(); ++i) {
+        out[i] = platform::AnsiCharToWide(static_cast<unsigned char>(bytes[i]));
+      }
+      length = bytes.size();
+    }
+    arena_->Shrink(out, bytes.size() * sizeof(char16_t), length * sizeof(char16_t));
+    return {out, length};
+  }
+
+  // Escapes to bytes, into scratch_: "\u00E4" gives C3 A4, "\u20AC" the code page's 0x80.
+  void Unescape(std::string_view raw) {
+    scratch_.clear();
+    const size_t n = raw.size();
+    for (size_t i = 0; i < n; ++i) {
+      const char c = raw[i];
+      if (c != '\\') {
+        scratch_ += c;
+        continue;
+      }
+      if (++i >= n) break;
+      switch (raw[i]) {
+        case '"':
+          scratch_ += '"';
+          break;
+        case '\'':
+          scratch_ += '\'';
+          break;
+        case '/':
+          scratch_ += '/';
+          break;
+        case '\\':
+          scratch_ += '\\';
+          break;
+        case 'b':
+          scratch_ += '\x08';
+          break;
+        case 'f':
+          scratch_ += '\x0C';
+          break;
+        case 'n':
+          scratch_ += '\x0A';
+          break;
+        case 'r':
+          scratch_ += '\x0D';
+          break;
+        case 't':
+          scratch_ += '\x09';
+          break;
+        case 'u': {
+          // Up to four hexadecimal digits, fewer where the content ends; anything else ends
+          // the whole read.
+          const size_t count = std::min<size_t>(4, n - i - 1);
+          if (count == 0) throw ReadAborted{};
+          unsigned code = 0;
+          for (size_t k = 1; k <= count; ++k) {
+            const int h = HexValue(static_cast<unsigned char>(raw[i + k]));
+            if (h < 0) throw ReadAborted{};
+            code = code * 16 + static_cast<unsigned>(h);
+          }
+          i += count;
+          AppendCodePoint(code);
+          break;
+        }
+        default:
+          break;  // unknown escape: both bytes dropped
+      }
+    }
+  }
+
+  void AppendCodePoint(unsigned code) {
+    if (code < 0x80) {
+      scratch_ += static_cast<char>(code);
+    } else if (code == 0x20AC) {
+      scratch_ += '\x80';  // the euro sign of Windows-1252
+    } else if (code < 0x800) {
+      scratch_ += static_cast<char>(0xC0 + code / 64);
+      scratch_ += static_cast<char>(0x80 + (code & 0x3F));
+    } else {
+      scratch_ += static_cast<char>(0xE0 + code / 4096);
+      scratch_ += static_cast<char>(0x80 + ((code >> 6) & 0x3F));
+      scratch_ += static_cast<char>(0x80 + (code & 0x3F));
+    }
+  }
+
+  // The tolerant UTF-8 rule: bit 0x20 of a lead byte >= 0x80 makes a three-byte sequence, else a
+  // two-byte one; following bytes must be 0x80..0xBF. False for a cut-off or broken sequence.
+  static bool DecodeUtf8(std::string_view bytes, char16_t* out, size_t& length) {
+    const size_t n = bytes.size();
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    auto trailing = [&](size_t i) { return i < n && (byte(i) & 0xC0) == 0x80; };
+    size_t o = 0;
+    for (size_t i = 0; i < n;) {
+      const unsigned lead = byte(i);
+      if (lead < 0x80) {
+        out[o++] = static_cast<char16_t>(lead);
+        i += 1;
+      } else if (lead & 0x20) {
+        if (!trailing(i + 1) || !trailing(i + 2)) return false;
+        out[o++] =
+            static_cast<char16_t>(lead * 4096 + (byte(i + 1) & 0x3F) * 64 + (byte(i + 2) & 0x3F));
+        i += 3;
+      } else {
+        if (!trailing(i + 1)) return false;
+        out[o++] = static_cast<char16_t>((lead & 0x3F) * 64 + (byte(i + 1) & 0x3F));
+        i += 2;
+      }
+    }
+    length = o;
+    return true;
+  }
+
+  // An array or an object. The children gather on a stack shared by all levels and move into
+  // an exact-sized arena array when the closing bracket is found.
+  bool ParseContainer(TKXCustomJSON*& value, bool is_object) {
+    const size_t save = pos_;
+    if (depth_ >= kMaxDepth) return false;
+    ++pos_;
+    ++depth_;
+    const size_t base = stack_.size();
+    for (;;) {
+      TKXCustomJSON* child = nullptr;
+      const bool ok = is_object ? ParseMember(child) : ParseValue(child);
+      SkipBlanks();
+      if (!ok) break;
+      stack_.push_back(child);
+      if (More() && At(pos_) == ',') ++pos_;
+    }
+    --depth_;
+    if (!More() || At(pos_) != (is_object ? '}' : ']')) {
+      stack_.resize(base);  // what was built stays unreachable in the arena, which is dropped
+      pos_ = save;
+      return false;
+    }
+    ++pos_;
+    const uint32_t count = static_cast<uint32_t>(stack_.size() - base);
+    TKXCustomJSON** items = nullptr;
+    if (count > 0) {
+      items = arena_->AllocateArray<TKXCustomJSON*>(count);
+      std::memcpy(items, stack_.data() + base, count * sizeof(TKXCustomJSON*));
+    }
+    stack_.resize(base);
+    // The root is an ordinary heap value that owns the arena; everything below it lives there.
+    TKXArena* home = depth_ == 0 ? nullptr : arena_;
+    TKXJSONcustomlist* list;
+    if (is_object) {
+      auto* object = TKXCustomJSON::Create<TKXJSON>(home, true);
+      if (home == nullptr) root_.reset(object);
+      if (count > 0) {
+        object->names_.UseArenaPool(arena_->AllocateArray<TKXBalNode>(count + 1), count + 1);
+        for (uint32_t i = 0; i < count; ++i) {
+          object->names_.InsertView(static_cast<TKXJSONobjectmethod*>(items[i])->Name(),
+                                    static_cast<int32_t>(i));
+        }
+      }
+      list = object;
+    } else {
+      list = TKXCustomJSON::Create<TKXSONList>(home);
+      if (home == nullptr) root_.reset(list);
+    }
+    list->AdoptArenaItems(items, count);
+    value = list;
+    return true;
+  }
+
+  bool ParseMember(TKXCustomJSON*& pair) {
+    const size_t save = pos_;
+    std::u16string_view name;
+    TKXCustomJSON* value = nullptr;
+    if (!ParseString(name, true)) return false;
+    SkipBlanks();
+    if (!More() || At(pos_) != ':' || (++pos_, !ParseValue(value))) {
+      pos_ = save;
+      return false;
+    }
+    pair = TKXCustomJSON::Create<TKXJSONobjectmethod>(arena_, TKXJSONobjectmethod::ArenaName{},
+                                                      name, value);
+    return true;
+  }
+
+  std::string_view text_;
+  TKXArena* arena_;
+  size_t pos_ = 0;
+  int depth_ = 0;
+  std::vector<TKXCustomJSON*> stack_;
+  std::string scratch_;
+  std::unordered_map<std::string_view, std::u16string_view> names_;
+  TKXJSONPtr root_;
+};
+
+TKXJSONPtr TKXJSONStreamer::ReadText(std::string_view text) {
+  if (text.empty()) return nullptr;
+  size_t start = 0;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+    start = 3;
+    if (text.size() == 3) return nullptr;
+  }
+  try {
+    auto arena = std::make_unique<TKXArena>();
+    Parser parser(text, arena.get());
+    TKXCustomJSON* value = nullptr;
+    if (!parser.ParseRoot(start, value)) return nullptr;
+    if (TKXJSONPtr root = parser.TakeRoot()) {
+      static_cast<TKXJSONcustomlist*>(root.get())->arena_ = std::move(arena);
+      return root;
+    }
+    // A lone scalar: copy it out of the arena, which is dropped.
+    if (auto* number = dynamic_cast<TKXJSONnumber*>(value))
+      return TKXCustomJSON::NewNumber(number->Value());
+    if (auto* string = dynamic_cast<TKXJSONstring*>(value))
+      return TKXCustomJSON::NewString(string->Text());
+    if (auto* flag = dynamic_cast<TKXJSONboolean*>(value))
+      return TKXCustomJSON::NewBoolean(flag->Value());
+    return TKXJSONnull::New();
+  } catch (const ReadAborted&) {
+  } catch (const std::exception&) {
+  }
+  return nullptr;
+}
+
+TKXJSONPtr TKXJSONStreamer::ReadStream(TStream* stream) {
+  if (stream == nullptr) return nullptr;
+  return ReadText(stream->ReadRest());
+}
+
+TKXJSONPtr TKXJSONStreamer::ReadFile(const std::string& path) {
+  if (!FileExists(path)) return nullptr;
+  constexpr int kAttempts = 100;
+  for (int attempt = 1;; ++attempt) {
+    try {
+      TFileStream file(path, fmOpenRead | fmShareDenyNone);
+      return ReadStream(&file);
+    } catch (const EFOpenError&) {
+      if (attempt >= kAttempts) throw;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+}  // namespace rb

@@ -1,0 +1,298 @@
+#include "json/TKXJSONStreamer.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "platform/Locale.h"
+#include "util/Streams.h"
+
+namespace rb {
+namespace {
+
+TKXJSONPtr Read(std::string_view text) {
+  return TKXJSONStreamer::ReadText(text);
+}
+
+// The only string in a document: the root, or the first element of an array root.
+std::u16string StringOf(std::string_view text) {
+  TKXJSONPtr root = Read(text);
+  if (!root) return u"<none>";
+  TKXCustomJSON* value = root->GetKind() == ValueKind::js_List ? root->GetItem(0) : root.get();
+  auto* s = dynamic_cast<TKXJSONstring*>(value);
+  return s != nullptr ? std::u16string(s->Text()) : u"<not a string>";
+}
+
+long double NumberOf(std::string_view text) {
+  TKXJSONPtr root = Read(text);
+  auto* n = dynamic_cast<TKXJSONnumber*>(root.get());
+  return n != nullptr ? n->Value() : -12345.0L;
+}
+
+TEST(Reader, MalformedTextGivesNoDocument) {
+  const char* cases[] = {
+      "",
+      " \t\r\n ",
+      "\xEF\xBB\xBF",
+      "\xEF\xBB\xBF  ",
+      "{a:1}",
+      "{'a':1}",
+      "True",
+      "NULL",
+      "False",
+      "nul",
+      "tru",
+      "1.",
+      ".5",
+      "-",
+      "+",
+      "1e",
+      "1e+",
+      "[1.]",
+      "[1,,2]",
+      "[,1]",
+      "[1 2",
+      "[",
+      "]",
+      "{",
+      "{\"a\" 1}",
+      "{\"a\":}",
+      "{\"a\":1,,\"b\":2}",
+      "{,}",
+      "{\"a\":1",
+      "\"abc",
+      "\"abc\\\"",
+      "\"\\u12G4\"",
+      "\"\\u\"",
+      "[\"ok\", \"\\uZZZZ\"]",
+      "1e5000",
+      "[1, 2e5000]",
+      "{\"a\":[1,{\"b\":1e99999}]}",
+      "[\"x\" \"y\" tru]",
+      "[1}",
+      "{\"a\":1]",
+  };
+  for (const char* text : cases) {
+    EXPECT_EQ(Read(text), nullptr) << "'" << text << "'";
+  }
+}
+
+TEST(Reader, EveryTruncationOfADocumentGivesNoDocument) {
+  const std::string doc =
+      "{\"Order\":[{\"LINKUID\":\"4711\",\"Parts\":[{\"Row\":1,\"Price\":-2.5e+1,"
+      "\"Description1\":\"Gr\xC3\xBC\\u00DFe \\\"x\\\"\",\"ok\":true,\"no\":null}],"
+      "\"Adress\":[]}]}";
+  ASSERT_NE(Read(doc), nullptr);
+  for (size_t n = 0; n < doc.size(); ++n) {
+    EXPECT_EQ(Read(doc.substr(0, n)), nullptr) << n;
+  }
+}
+
+TEST(Reader, DeepNestingFailsInsteadOfOverflowingTheStack) {
+  EXPECT_EQ(Read(std::string(1000000, '[')), nullptr);
+  std::string closed = std::string(1000000, '[') + std::string(1000000, ']');
+  EXPECT_EQ(Read(closed), nullptr);
+  std::string objects;
+  for (int i = 0; i < 200000; ++i)
+    objects += "{\"a\":";
+  EXPECT_EQ(Read(objects), nullptr);
+
+  const int limit = TKXJSONStreamer::kMaxDepth;
+  EXPECT_NE(Read(std::string(limit, '[') + std::string(limit, ']')), nullptr);
+  EXPECT_EQ(Read(std::string(limit + 1, '[') + std::string(limit + 1, ']')), nullptr);
+}
+
+TEST(Reader, ArraysAndObjectsWithLenientCommas) {
+  struct Row {
+    const char* text;
+    int count;
+  };
+  for (Row r : {Row{"[1 2]", 2},
+                {"[1,2,]", 2},
+                {"[ ]", 0},
+                {"[]", 0},
+                {"[1,2 ,\n]", 2},
+                {"[\"a\"\"b\"[][]{}]", 5},
+                {"[true false null]", 3},
+                {"[-1-2]", 2},
+                {"{\"a\":1 \"b\":2}", 2},
+                {"{\"a\":1,\"b\":2,}", 2},
+                {"{ }", 0},
+                {"{\"a\" : 1 , \"a\" : 2}", 2},
+                {"\x01[\x1F"
+                 "1\x20]",
+                 1}}) {
+    TKXJSONPtr root = Read(r.text);
+    ASSERT_NE(root, nullptr) << r.text;
+    EXPECT_EQ(root->ItemCount(), r.count) << r.text;
+  }
+  TKXJSONPtr root = Read("[-1-2]");
+  EXPECT_EQ(root->GetItem(1)->GetValue().ToDouble(), -2);
+}
+
+TEST(Reader, TextAfterTheFirstValueIsIgnored) {
+  TKXJSONPtr root = Read("{} x");
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->GetKind(), ValueKind::js_Object);
+  EXPECT_EQ(root->ItemCount(), 0);
+  ASSERT_NE(Read("truex"), nullptr);
+  EXPECT_EQ(Read("truex")->GetKind(), ValueKind::js_Boolean);
+  EXPECT_EQ(NumberOf("1.2.3"), 1.2L);
+  EXPECT_EQ(NumberOf("7]"), 7);
+  EXPECT_EQ(Read("nullnull")->GetKind(), ValueKind::js_Null);
+}
+
+TEST(Reader, RootsOfEveryKind) {
+  struct Row {
+    const char* text;
+    ValueKind kind;
+  };
+  for (Row r : {Row{"1", ValueKind::js_Number},
+                {" \"s\" ", ValueKind::js_String},
+                {"true", ValueKind::js_Boolean},
+                {"false", ValueKind::js_Boolean},
+                {"null", ValueKind::js_Null},
+                {"[]", ValueKind::js_List},
+                {"{}", ValueKind::js_Object},
+                {"\xEF\xBB\xBF{}", ValueKind::js_Object},
+                {"\xEF\xBB\xBF 5", ValueKind::js_Number}}) {
+    TKXJSONPtr root = Read(r.text);
+    ASSERT_NE(root, nullptr) << r.text;
+    EXPECT_EQ(root->GetKind(), r.kind) << r.text;
+  }
+  EXPECT_FALSE(Read("false")->GetValue().ToBoolean());
+  EXPECT_TRUE(Read("true")->GetValue().ToBoolean());
+  EXPECT_EQ(StringOf("\"x\\u00E4\""), u"x\u00E4");
+}
+
+TEST(Reader, Numbers) {
+  struct Row {
+    const char* text;
+    long double value;
+  };
+  for (Row r : {Row{"0", 0},
+                {"-0", 0},
+                {"+007", 7},
+                {"00.50", 0.5L},
+                {"1E2", 100},
+                {"1e2", 100},
+                {"-2.5e+1", -25},
+                {"25e-1", 2.5L},
+                {"0.1", 0.1L},
+                {"1e-5000", 0},
+                {"123456789012345678", 123456789012345678.0L},
+                {"1.7976931348623157e308", 1.7976931348623157e308L},
+                {"1e4000", 1e4000L},
+                {"3.14159265358979323846264338327950288", 3.14159265358979323846L},
+                {"12345678901234567890123", 12345678901234567890123.0L},
+                {"0.000000000000000000000000000001", 1e-30L}}) {
+    EXPECT_EQ(NumberOf(r.text), r.value) << r.text;
+  }
+}
+
+TEST(Reader, NumbersUseThePointWhateverTheLocale) {
+  platform::SetUserLocaleForTesting({{',', ';'}});
+  EXPECT_EQ(NumberOf("2.5"), 2.5L);
+  EXPECT_EQ(Read("2,5")->GetValue().ToDouble(), 2);  // the comma ends the number
+  platform::SetUserLocaleForTesting(std::nullopt);
+}
+
+TEST(Reader, StringEscapes) {
+  struct Row {
+    const char* name;
+    const char* text;
+    std::u16string value;
+  };
+  const Row rows[] = {
+      {"plain", R"("abc")", u"abc"},
+      {"empty", R"("")", u""},
+      {"quote", R"("a\"b")", u"a\"b"},
+      {"single quote", R"("a\'b")", u"a'b"},
+      {"slash and backslash", R"("\/\\")", u"/\\"},
+      {"backslash before the closing quote", R"(["a\\", 1])", u"a\\"},
+      {"controls", R"("\b\f\n\r\t")", u"\b\f\n\r\t"},
+      {"unknown escape drops both", R"("a\qb\xc")", u"abc"},
+      {"u escape", R"("\u00E4\u00e4")", u"\u00E4\u00E4"},
+      {"u escape ascii", R"("\u0041")", u"A"},
+      {"u escape nul", R"("a\u0000b")", std::u16string(u"a\0b", 3)},
+      {"euro alone", R"("\u20AC")", u"\u20AC"},
+      {"euro then ascii", R"("\u20ACx")", u"\u20ACx"},
+      {"euro beside utf-8 reads through the code page", "\"\\u20AC\xC3\xA4\"",
+       u"\u20AC\u00C3\u00A4"},
+      {"short u escape at the end", R"("\u41")", u"A"},
+      {"surrogate pair", R"("\uD83D\uDE00")", u"\U0001F600"},
+      {"bmp", R"("\u4E00")", u"\u4E00"},
+      {"utf-8", "\"\xC3\xA4\"", u"\u00E4"},
+      {"utf-8 three bytes", "\"\xE2\x82\xAC\"", u"\u20AC"},
+      {"code page byte", "\"\xE4\"", u"\u00E4"},
+      {"code page mixed with utf-8", "\"\xE4\xC3\xA4\"", u"\u00E4\u00C3\u00A4"},
+      {"control bytes taken as they are", "\"a\x01\tb\"", u"a\x01\tb"},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(StringOf(r.text), r.value) << r.name;
+  }
+}
+
+TEST(Reader, MembersKeepOrderAndTheFirstOfAName) {
+  TKXJSONPtr root = Read(R"({"b":1,"a":2,"b":3,"\u00E4":4,"gr\u00fc":5})");
+  ASSERT_NE(root, nullptr);
+  auto* object = static_cast<TKXJSON*>(root.get());
+  EXPECT_TRUE(object->IndexMemberNames());
+  ASSERT_EQ(object->ItemCount(), 5);
+  EXPECT_EQ(object->MemberName(0), u"b");
+  EXPECT_EQ(object->MemberName(2), u"b");
+  EXPECT_EQ(object->MemberValue(u"b")->GetValue().ToDouble(), 1);
+  EXPECT_EQ(object->MemberValue(u"\u00E4")->GetValue().ToDouble(), 4);
+  EXPECT_EQ(object->MemberValue(u"gr\u00FC")->GetValue().ToDouble(), 5);
+  EXPECT_EQ(object->MemberValue(u"B"), nullptr);
+}
+
+TEST(Reader, NestedObjectsShareNamesButNotValues) {
+  TKXJSONPtr root = Read(R"([{"n":"a","m":1},{"n":"b","m":2},{"m":3,"n":"c"}])");
+  ASSERT_NE(root, nullptr);
+  ASSERT_EQ(root->ItemCount(), 3);
+  const char* expected[] = {"a", "b", "c"};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(root->ItemAt(i)->MemberAsText("n"), expected[i]);
+    EXPECT_EQ(root->ItemAt(i)->MemberAsText("m"), std::to_string(i + 1));
+  }
+}
+
+TEST(Reader, Streams) {
+  EXPECT_EQ(TKXJSONStreamer::ReadStream(nullptr), nullptr);
+  TMemoryStream stream(R"(xx{"a":1})");
+  stream.SetPosition(2);
+  TKXJSONPtr root = TKXJSONStreamer::ReadStream(&stream);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->MemberAsText("a"), "1");
+  TMemoryStream empty("");
+  EXPECT_EQ(TKXJSONStreamer::ReadStream(&empty), nullptr);
+}
+
+TEST(Reader, Files) {
+  char folder[] = "/tmp/rb_json_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/doc.json";
+  EXPECT_EQ(TKXJSONStreamer::ReadFile(path), nullptr);    // missing
+  EXPECT_EQ(TKXJSONStreamer::ReadFile(folder), nullptr);  // a folder
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << "\xEF\xBB\xBF{\"Order\":[{\"LINKUID\":\"L1\"}]}";
+  }
+  TKXJSONPtr root = TKXJSONStreamer::ReadFile(path);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->FindMember("Order")->ItemAt(0)->MemberAsText("LINKUID"), "L1");
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << "{broken";
+  }
+  EXPECT_EQ(TKXJSONStreamer::ReadFile(path), nullptr);
+  std::remove(path.c_str());
+  rmdir(folder);
+}
+
+}  // namespace
+}  // namespace rb
