@@ -115,7 +115,8 @@ void RetryCall(const RetryPolicy& policy, const std::function<void()>& attempt) 
 
 std::string TempFolder(const std::string& sub_folder) {
   std::string temp;
-  if (!platform::GetTempPath(temp)) {
+  const bool trusted = platform::GetTempPath(temp);
+  if (!trusted) {
     const uint32_t code = platform::GetLastError();
     // A folder that somebody else controls or that is not a folder must not receive our files.
     if (code == platform::kErrorAccessDenied || code == platform::kErrorDirectory) {
@@ -127,7 +128,9 @@ std::string TempFolder(const std::string& sub_folder) {
   }
   std::string folder = WithTrailingDelim(temp) + "KXTempDir" + kDelim;
   if (!sub_folder.empty()) folder = WithTrailingDelim(folder + sub_folder);
-  ForceDirectories(folder);
+  // Making the folders below a private folder that could not be made would create it without
+  // its protection; the caller's file operation reports the missing folder instead.
+  if (trusted) ForceDirectories(folder);
   return folder;
 }
 

@@ -200,6 +200,15 @@ TEST_F(FilesTest, UntrustedTempFolderIsRefusedWithItsName) {
   EXPECT_THROW(UniqueTempFileName(), EOSError);
 }
 
+TEST_F(FilesTest, TempFolderThatCannotBeMadeIsNotMadeUnprotected) {
+  // Regression: creating the parents here would make the private folder with ordinary rights.
+  const std::string missing = dir_ + "/missing";
+  ::setenv("TMPDIR", missing.c_str(), 1);
+  const std::string folder = TempFolder();
+  EXPECT_EQ(folder, missing + "/ratenblick-" + std::to_string(::geteuid()) + "/KXTempDir/");
+  EXPECT_FALSE(DirectoryExists(missing));
+}
+
 TEST_F(FilesTest, UniqueTempFileNamesAreHashedGuids) {
   const std::string folder = TempFolder();
   const std::string a = UniqueTempFileName();
