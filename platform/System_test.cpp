@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -231,6 +232,23 @@ TEST_F(PrivateFolderTest, PresenceMarkerIsVisibleWhileHeld) {
     EXPECT_FALSE(PresenceMarker::IsPresent("Global\\other"));
   }
   EXPECT_FALSE(PresenceMarker::IsPresent(kPresenceMarkerName));
+}
+
+TEST_F(PrivateFolderTest, PresenceMarkerIsSeenByAnotherProcess) {
+  EnvGuard runtime("XDG_RUNTIME_DIR");
+  ::setenv("XDG_RUNTIME_DIR", base_.c_str(), 1);
+  ASSERT_EQ(::chmod(base_.c_str(), 0700), 0);
+  auto child_sees_marker = [] {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(PresenceMarker::IsPresent(kPresenceMarkerName) ? 1 : 0);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+  };
+  EXPECT_FALSE(child_sees_marker());
+  PresenceMarker marker(kPresenceMarkerName);
+  ASSERT_TRUE(marker.Held());
+  EXPECT_TRUE(child_sees_marker());
 }
 
 TEST_F(PrivateFolderTest, PresenceMarkerIsNotHeldInAnUntrustedFolder) {
