@@ -1,22 +1,36 @@
 #include "recordset/UBTree.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace rb {
 
-std::string AnsiLowerName(std::string_view name) {
-  std::string result(name);
-  for (char& ch : result) {
-    auto c = static_cast<unsigned char>(ch);
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) {
-      c = static_cast<unsigned char>(c + 0x20);
-    } else if (c == 0x8A || c == 0x8C || c == 0x8E) {
-      c = static_cast<unsigned char>(c + 0x10);
-    } else if (c == 0x9F) {
-      c = 0xFF;
+namespace {
+
+struct LowerTable {
+  unsigned char map[256];
+  LowerTable() {
+    for (int c = 0; c < 256; ++c) {
+      int lower = c;
+      if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) {
+        lower = c + 0x20;
+      } else if (c == 0x8A || c == 0x8C || c == 0x8E) {
+        lower = c + 0x10;
+      } else if (c == 0x9F) {
+        lower = 0xFF;
+      }
+      map[c] = static_cast<unsigned char>(lower);
     }
-    ch = static_cast<char>(c);
   }
+};
+
+}  // namespace
+
+std::string AnsiLowerName(std::string_view name) {
+  static const LowerTable table;  // names are looked up once per field and record
+  std::string result(name);
+  for (char& ch : result)
+    ch = static_cast<char>(table.map[static_cast<unsigned char>(ch)]);
   return result;
 }
 
@@ -24,9 +38,14 @@ TTreeItem::TTreeItem(TField* field, const std::string& name)
     : field_(field), name_(AnsiLowerName(name)) {}
 
 int TTreeItem::Compare(const TBinTreeItem& other) const {
-  const auto& o = static_cast<const TTreeItem&>(other);
-  int c = o.name_.compare(name_);
-  return c > 0 ? 1 : (c < 0 ? -1 : 0);
+  // Byte by byte rather than through memcmp: names are short and looked up per record.
+  const std::string& a = static_cast<const TTreeItem&>(other).name_;
+  size_t n = std::min(a.size(), name_.size());
+  for (size_t i = 0; i < n; ++i) {
+    auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(name_[i]);
+    if (x != y) return x > y ? 1 : -1;
+  }
+  return a.size() > name_.size() ? 1 : (a.size() < name_.size() ? -1 : 0);
 }
 
 void TTreeItem::Copy(TBinTreeItem& target) const {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <random>
 #include <thread>
 
@@ -14,7 +15,6 @@
 #include "platform/Locale.h"
 #include "platform/System.h"
 #include "recordset/TXFiler.h"
-#include "util/Files.h"
 
 namespace rb {
 
@@ -250,6 +250,7 @@ int64_t TField::AsLargeInt() const {
 
 int32_t TField::AsInteger() const {
   if (IsNull()) return 0;
+  if (type_ == ftInteger || type_ == ftAutoInc) return Load<int32_t>(Slot());
   if (type_ == ftFloat || type_ == ftCurrency || type_ == ftBCD || IsDateType(type_))
     return ToIntegral<int32_t>(AsFloat(), *this);
   return ToIntegral<int32_t>(static_cast<long double>(AsLargeInt()), *this);
@@ -597,53 +598,53 @@ void TField::SetAsString(const std::string& value) {
 // Records
 
 uint32_t NewRecordId() {
-  // The id only has to be unique, not secret: a random per-process seed plus a counter, mixed
-  // (splitmix64), gives GUID-shaped text without a system call per record.
-  static const uint64_t seed = [] {
+  // The id is never compared, only carried in bookmarks, so it only has to be unique. A
+  // bijective mix of a per-process random start plus a counter is unique for 2^32 records,
+  // which the hash of a GUID's text (28 significant bits) is not, and costs no system call.
+  static const uint32_t seed = [] {
     std::random_device rd;
-    return (static_cast<uint64_t>(rd()) << 32) ^ rd() ^
-           static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    return rd() ^
+           static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   }();
-  static std::atomic<uint64_t> counter{0};
-  auto mix = [](uint64_t z) {
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  };
-  uint64_t n = counter.fetch_add(2, std::memory_order_relaxed);
-  uint64_t hi = mix(seed + n * 0x9E3779B97F4A7C15ULL);
-  uint64_t lo = mix(seed + (n + 1) * 0x9E3779B97F4A7C15ULL);
-  hi = (hi & ~0xF000ULL) | 0x4000ULL;                         // version 4
-  lo = (lo & 0x3FFFFFFFFFFFFFFFULL) | 0x8000000000000000ULL;  // variant
-  static const char kHex[] = "0123456789ABCDEF";
-  char text[36];
-  int pos = 0;
-  auto put = [&](uint64_t v, int nibbles) {
-    for (int i = nibbles - 1; i >= 0; --i)
-      text[pos++] = kHex[(v >> (4 * i)) & 0xF];
-  };
-  put(hi >> 32, 8);
-  text[pos++] = '-';
-  put(hi >> 16, 4);
-  text[pos++] = '-';
-  put(hi, 4);
-  text[pos++] = '-';
-  put(lo >> 48, 4);
-  text[pos++] = '-';
-  put(lo, 12);
-  return ElfHash(std::string_view(text, sizeof text));
+  static std::atomic<uint32_t> counter{0};
+  uint32_t h = seed + counter.fetch_add(1, std::memory_order_relaxed);
+  h ^= h >> 16;  // the finaliser of MurmurHash3: a bijection on 32 bits
+  h *= 0x85EBCA6Bu;
+  h ^= h >> 13;
+  h *= 0xC2B2AE35u;
+  h ^= h >> 16;
+  return h;
+}
+
+TRecordData* TRecordData::New(int values_size, int blob_count, uint8_t creation_mode) {
+  values_size = std::max(values_size, 0);
+  void* memory = ::operator new(sizeof(TRecordData) + static_cast<size_t>(values_size));
+  TRecordData* record;
+  try {
+    record = new (memory) TRecordData(values_size, blob_count, creation_mode);
+  } catch (...) {
+    ::operator delete(memory);
+    throw;
+  }
+  std::memset(record->Values(), 0, static_cast<size_t>(values_size));
+  return record;
+}
+
+void TRecordData::Free(TRecordData* record) {
+  if (record == nullptr) return;
+  record->~TRecordData();
+  ::operator delete(static_cast<void*>(record));
 }
 
 TRecordData::TRecordData(int values_size, int blob_count, uint8_t creation_mode)
-    : values_(new uint8_t[static_cast<size_t>(values_size)]()),
-      blobs_(blob_count > 0 ? new std::string[static_cast<size_t>(blob_count)] : nullptr),
+    : blobs_(blob_count > 0 ? new std::string[static_cast<size_t>(blob_count)] : nullptr),
       values_size_(values_size),
       blob_count_(blob_count),
       record_id_(NewRecordId()),
       creation_mode_(creation_mode) {}
 
 void TRecordData::Store(const TRecordBuffer& buffer, uint8_t status) {
-  std::memcpy(values_.get(), buffer.values.data(),
+  std::memcpy(Values(), buffer.values.data(),
               std::min<size_t>(buffer.values.size(), static_cast<size_t>(values_size_)));
   for (int i = 0; i < blob_count_ && i < static_cast<int>(buffer.blobs.size()); ++i)
     blobs_[i] = buffer.blobs[i];
@@ -651,7 +652,7 @@ void TRecordData::Store(const TRecordBuffer& buffer, uint8_t status) {
 }
 
 void TRecordData::CopyTo(TRecordBuffer& buffer) const {
-  buffer.values.assign(values_.get(), values_.get() + values_size_);
+  buffer.values.assign(Values(), Values() + values_size_);
   buffer.blobs.resize(static_cast<size_t>(blob_count_));
   for (int i = 0; i < blob_count_; ++i)
     buffer.blobs[i] = blobs_[i];
@@ -747,7 +748,7 @@ TCustomDataProvider::~TCustomDataProvider() {
 
 void TCustomDataProvider::Clear() {
   for (int i = 0; i < list_.Count(); ++i)
-    delete list_.Get(i);
+    TRecordData::Free(list_.Get(i));
   list_.Clear();
   index_ = -1;
 }
@@ -774,7 +775,8 @@ void TCustomDataProvider::GotoBookmark(int index) {
 }
 
 TRecordData* TCustomDataProvider::NewRecord(uint8_t mode, int position) {
-  auto record = std::make_unique<TRecordData>(owner_.record_data_size_, owner_.blob_count_, mode);
+  std::unique_ptr<TRecordData, TRecordData::Deleter> record(
+      TRecordData::New(owner_.record_data_size_, owner_.blob_count_, mode));
   if (mode == TRecordData::kAppended) {
     list_.Add(record.get());
   } else {
@@ -807,7 +809,7 @@ void TCustomDataProvider::PostBuffer(const TRecordBuffer& buffer, bool inserting
 void TCustomDataProvider::DeleteCurrent() {
   TRecordData* record = list_.Get(index_);
   list_.Delete(index_);
-  delete record;
+  TRecordData::Free(record);
   if (index_ >= list_.Count()) --index_;
 }
 

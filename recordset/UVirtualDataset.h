@@ -25,14 +25,13 @@
 #include <string>
 #include <vector>
 
+#include "recordset/TXFiler.h"
 #include "recordset/UBTree.h"
 #include "util/Errors.h"
 #include "util/Streams.h"
 
 namespace rb {
 
-class TXReader;
-class TXWriter;
 class TVirtualDataSet;
 class TCustomDataProvider;
 
@@ -184,29 +183,39 @@ class TField {
   int blob_index_ = -1;  // blob types: slot in the blob strings
 };
 
-// One stored record: its id, values area and blob strings.
-class TRecordData {
+// One stored record: its id, values area and blob strings. The values area lives in the same
+// allocation as the record (one allocation per record), so records are made with New and freed
+// with Free, never with new and delete.
+class TRecordData final {
  public:
   enum : uint8_t { kCreated = 0, kStoredFromEdit = 1, kStoredFromInsert = 2 };
   enum : uint8_t { kAppended = 1, kInserted = 2 };
 
-  TRecordData(int values_size, int blob_count, uint8_t creation_mode);
+  static TRecordData* New(int values_size, int blob_count, uint8_t creation_mode);
+  static void Free(TRecordData* record);
+  struct Deleter {
+    void operator()(TRecordData* record) const { Free(record); }
+  };
+
   TRecordData(const TRecordData&) = delete;
   TRecordData& operator=(const TRecordData&) = delete;
-  virtual ~TRecordData() = default;
 
   uint32_t RecordId() const { return record_id_; }
   uint8_t Status() const { return status_; }
   uint8_t CreationMode() const { return creation_mode_; }
-  uint8_t* Values() { return values_.get(); }
-  const uint8_t* Values() const { return values_.get(); }
+  uint8_t* Values() { return reinterpret_cast<uint8_t*>(this) + sizeof(TRecordData); }
+  const uint8_t* Values() const {
+    return reinterpret_cast<const uint8_t*>(this) + sizeof(TRecordData);
+  }
   std::string* Blobs() { return blobs_.get(); }
 
   void Store(const TRecordBuffer& buffer, uint8_t status);
   void CopyTo(TRecordBuffer& buffer) const;
 
  private:
-  std::unique_ptr<uint8_t[]> values_;
+  TRecordData(int values_size, int blob_count, uint8_t creation_mode);
+  ~TRecordData() = default;
+
   std::unique_ptr<std::string[]> blobs_;
   int32_t values_size_;
   int32_t blob_count_;
@@ -215,7 +224,7 @@ class TRecordData {
   uint8_t creation_mode_;
 };
 
-// A unique 32-bit record identifier: the ELF hash of a fresh GUID's 36-character text.
+// A 32-bit record identifier, unique within the process for 2^32 records.
 uint32_t NewRecordId();
 
 // A growable array of record references. Does not own what it holds.
