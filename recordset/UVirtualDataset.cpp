@@ -176,11 +176,21 @@ TField::TField(TVirtualDataSet& dataset, std::string name, TFieldType type, int 
       size_(std::max(size, 0)),
       kind_(kind) {}
 
-const uint8_t* TField::Slot() const {
+uint8_t* TField::MutableSlot(TRecordBuffer& buffer) const {
   if (offset_ < 0) return nullptr;
-  const TRecordBuffer* buffer = dataset_.GetActiveBuffer();
+  return (IsCalculated() ? buffer.calculated.data() : buffer.values.data()) + offset_;
+}
+
+const uint8_t* TField::Slot() const {
+  using S = TDataSetState;
+  S s = dataset_.State();
+  // Calculated values exist only while a record is shown, edited or being calculated.
+  if (IsCalculated() &&
+      !(s == S::dsBrowse || s == S::dsEdit || s == S::dsInsert || s == S::dsCalcFields))
+    return nullptr;
+  TRecordBuffer* buffer = dataset_.GetActiveBuffer();
   if (buffer == nullptr) return nullptr;
-  return buffer->values.data() + offset_;
+  return MutableSlot(*buffer);
 }
 
 const std::string* TField::Blob() const {
@@ -374,7 +384,7 @@ void TField::StoreBytes(const void* data, int count) {
   dataset_.CheckWritable(*this);
   TRecordBuffer* buffer = dataset_.GetActiveBuffer();
   if (buffer == nullptr || offset_ < 0) return;
-  uint8_t* slot = buffer->values.data() + offset_;
+  uint8_t* slot = MutableSlot(*buffer);
   int width = FieldValueWidth(type_, size_);
   std::memset(slot, 0, static_cast<size_t>(width) + 1);
   if (count >= 0) {
@@ -836,6 +846,7 @@ TCustomDataProvider::TGetResult TCustomDataProvider::GetRecord(TRecordBuffer& bu
   list_.Get(index_)->CopyTo(buffer);
   buffer.index = index_;
   buffer.current = true;
+  owner_.CalculateFields(buffer);
   return TGetResult::grOK;
 }
 
@@ -885,13 +896,14 @@ void TVirtualDataSet::CheckActive() const {
   if (!Active()) throw EDatabaseError("Operation bei geschlossener Datenmenge nicht m\xF6glich");
 }
 
-TField& TVirtualDataSet::AddField(const std::string& name, TFieldType type, int size) {
+TField& TVirtualDataSet::AddField(const std::string& name, TFieldType type, int size,
+                                  TFieldKind kind) {
   if (Active())
     throw EDatabaseError(
         "Operation bei ge\xF6"
         "ffneter Datenmenge nicht m\xF6glich");
   if (fields_from_defs_) FreeFields();
-  fields_.push_back(std::make_unique<TField>(*this, name, type, size));
+  fields_.push_back(std::make_unique<TField>(*this, name, type, size, kind));
   return *fields_.back();
 }
 
@@ -947,8 +959,14 @@ void TVirtualDataSet::Open() {
     field_defs_.Clear();
     for (auto& field : fields_) {
       TFieldType t = field->DataType();
-      if (field->FieldKind() == TFieldKind::fkData &&
-          !((t >= ftString && t <= ftTypedBinary) || (t >= ftFixedChar && t <= ftADT)))
+      bool storable = (t >= ftString && t <= ftTypedBinary) || (t >= ftFixedChar && t <= ftADT);
+      if (field->IsCalculated()) {
+        // Calculated values live in a fixed area of their own: no blobs there.
+        if (!storable || IsBlobType(t))
+          throw EDatabaseError("Typ f\xFCr Feld '" + field->DisplayName() + "' ist unbekannt");
+        continue;
+      }
+      if (field->FieldKind() == TFieldKind::fkData && !storable)
         throw EDatabaseError("Typ f\xFCr Feld '" + field->DisplayName() + "' ist unbekannt");
       field_defs_.Add(field->FieldName(), t, field->Size());
     }
@@ -993,9 +1011,18 @@ void TVirtualDataSet::InitFieldLayout() {
   }
   record_data_size_ = offset;
   blob_count_ = 0;
-  for (size_t i = 0; i < fields_.size(); ++i) {
-    TField& field = *fields_[i];
-    field.offset_ = i < layout_.size() ? layout_[i] : -1;
+  calculated_size_ = 0;
+  size_t def_index = 0;
+  for (auto& f : fields_) {
+    TField& field = *f;
+    if (field.IsCalculated()) {
+      field.offset_ = calculated_size_;
+      field.blob_index_ = -1;
+      calculated_size_ += 1 + FieldValueWidth(field.DataType(), field.Size());
+      continue;
+    }
+    field.offset_ = def_index < layout_.size() ? layout_[def_index] : -1;
+    ++def_index;
     field.blob_index_ = IsBlobType(field.DataType()) ? blob_count_++ : -1;
   }
   ClearBuffer(active_);
@@ -1023,6 +1050,7 @@ void TVirtualDataSet::Close() {
 void TVirtualDataSet::ClearBuffer(TRecordBuffer& buffer) const {
   buffer.values.assign(static_cast<size_t>(record_data_size_), 0);
   buffer.blobs.assign(static_cast<size_t>(blob_count_), std::string());
+  buffer.calculated.assign(static_cast<size_t>(calculated_size_), 0);
   buffer.record_id = 0;
   buffer.index = -1;
   buffer.current = false;
@@ -1045,13 +1073,30 @@ void TVirtualDataSet::CheckWritable(TField& field) {
   if (!(s == S::dsEdit || s == S::dsInsert || s == S::dsSetKey || s == S::dsCalcFields ||
         s == S::dsFilter || s == S::dsNewValue || s == S::dsInternalCalc))
     throw EDatabaseError(NotEditingText());
+  if (field.IsCalculated()) return;  // stored in the calculated area, nothing else applies
   if (s == S::dsCalcFields || s == S::dsFilter) throw EDatabaseError(NotEditingText());
   if (!loading_ && field.ReadOnly() && s != S::dsSetKey && s != S::dsFilter)
     throw EDatabaseError("Feld '" + field.DisplayName() + "' kann nicht ver\xE4ndert werden");
   if (field.OnValidate) field.OnValidate(field);
 }
 
+void TVirtualDataSet::CalculateFields(TRecordBuffer& buffer) {
+  buffer.calculated.assign(static_cast<size_t>(calculated_size_), 0);
+  if (calculated_size_ == 0 || !AutoCalcFields || !OnCalcFields || &buffer != &active_) return;
+  TDataSetState saved = state_;
+  state_ = TDataSetState::dsCalcFields;
+  try {
+    OnCalcFields(*this);
+  } catch (...) {
+    state_ = saved;
+    throw;
+  }
+  state_ = saved;
+}
+
 void TVirtualDataSet::FieldChanged(TField* field) {
+  using S = TDataSetState;
+  if (state_ == S::dsCalcFields || state_ == S::dsFilter || state_ == S::dsNewValue) return;
   if (field != nullptr) modified_ = true;
   if (disable_count_ == 0 && OnDataChange) OnDataChange(*this, field);
 }

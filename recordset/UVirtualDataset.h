@@ -117,6 +117,7 @@ bool IsBlobType(TFieldType type);
 struct TRecordBuffer {
   std::vector<uint8_t> values;
   std::vector<std::string> blobs;
+  std::vector<uint8_t> calculated;  // presence byte and value of each calculated field
   uint32_t record_id = 0;
   int32_t index = -1;
   bool current = false;  // holds a stored record (bookmark valid)
@@ -179,7 +180,13 @@ class TField {
   int size_;
   TFieldKind kind_;
   bool read_only_ = false;
-  int offset_ = -1;      // presence byte in the values area; -1: not kept there
+  bool IsCalculated() const {
+    return kind_ == TFieldKind::fkCalculated || kind_ == TFieldKind::fkInternalCalc ||
+           kind_ == TFieldKind::fkLookup;
+  }
+  uint8_t* MutableSlot(TRecordBuffer& buffer) const;
+
+  int offset_ = -1;      // presence byte in the values (or calculated) area; -1: none
   int blob_index_ = -1;  // blob types: slot in the blob strings
 };
 
@@ -342,8 +349,10 @@ class TVirtualDataSet {
 
   // Definitions and fields.
   TFieldDefs& FieldDefs() { return field_defs_; }
-  // A field made without definitions; the record set must be closed.
-  TField& AddField(const std::string& name, TFieldType type, int size = 0);
+  // A field made without definitions; the record set must be closed. Calculated fields get
+  // their values from OnCalcFields each time a record is fetched.
+  TField& AddField(const std::string& name, TFieldType type, int size = 0,
+                   TFieldKind kind = TFieldKind::fkData);
   int FieldCount() const { return static_cast<int>(fields_.size()); }
   TField& Fields(int index) const { return *fields_.at(index); }
   TField* FindField(const std::string& name);
@@ -410,7 +419,8 @@ class TVirtualDataSet {
 
   TDataSetEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeInsert, AfterInsert,
       BeforeEdit, AfterEdit, BeforePost, AfterPost, BeforeCancel, AfterCancel, BeforeDelete,
-      AfterDelete, BeforeScroll, AfterScroll, OnNewRecord;
+      AfterDelete, BeforeScroll, AfterScroll, OnNewRecord, OnCalcFields;
+  bool AutoCalcFields = true;
 
  protected:
   virtual std::unique_ptr<TCustomDataProvider> CreateProvider();
@@ -433,6 +443,7 @@ class TVirtualDataSet {
     if (event) event(*this);
   }
   void FreeFields();
+  void CalculateFields(TRecordBuffer& buffer);
 
   std::unique_ptr<TCustomDataProvider> provider_;
   TFieldHelper field_helper_;
@@ -442,6 +453,7 @@ class TVirtualDataSet {
   std::vector<int> layout_;  // presence-byte offset per definition, -1 when not kept
   int record_data_size_ = 0;
   int blob_count_ = 0;
+  int calculated_size_ = 0;
   TDataSetState state_ = TDataSetState::dsInactive;
   TRecordBuffer active_;  // the record the cursor shows; also the edit/insert buffer
   bool bof_ = true;

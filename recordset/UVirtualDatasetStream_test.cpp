@@ -107,6 +107,11 @@ TEST(BinaryStreamFormat, SmallStreams) {
     }
     EXPECT_EQ(ds.RecordCount(), c.records) << c.name;
     EXPECT_EQ(ds.State(), TDataSetState::dsBrowse) << c.name;
+    if (c.records == 0) {
+      EXPECT_TRUE(ds.Eof()) << c.name;
+    } else {
+      EXPECT_EQ(ds.RecNo(), 1) << c.name;
+    }
   }
 }
 

@@ -197,6 +197,8 @@ TEST(FieldLookup, ByNameIgnoringCaseThroughTheCache) {
             "Das Feld 'XYZ' wurde nicht gefunden");
   EXPECT_EQ(ds.FieldHelper().Tree().ItemCount(), 2);  // "pot" and the cached miss "xyz"
   // Reopening with other definitions must not find stale fields through the cache.
+  ds.Close();
+  EXPECT_EQ(ds.FindField("pot"), nullptr);  // freed with the close
   ds.LoadFieldDefsFromText("XYZ,6,0\r\n", true);
   EXPECT_EQ(ds.FindField("pot"), nullptr);
   EXPECT_EQ(ds.FindField("xyz"), &ds.Fields(0));
@@ -470,6 +472,35 @@ TEST(Values, BlobsLiveOutsideTheValuesArea) {
   EXPECT_EQ(ds.FieldByName("M")->AsString(), "memo text");
   ds.Next();
   EXPECT_TRUE(ds.FieldByName("M")->IsNull());
+}
+
+TEST(Values, CalculatedFieldsComeFromOnCalcFields) {
+  TVirtualDataSet ds;
+  ds.AddField("ID", ftInteger);
+  TField& twice = ds.AddField("TWICE", ftInteger, 0, TFieldKind::fkCalculated);
+  std::string refused;
+  ds.OnCalcFields = [&](TVirtualDataSet& d) {
+    d.FieldByName("TWICE")->SetAsInteger(d.FieldByName("ID")->AsInteger() * 2);
+    refused = ErrorText<EDatabaseError>([&] { d.FieldByName("ID")->SetAsInteger(0); });
+  };
+  ds.Open();
+  EXPECT_EQ(ds.FieldDefs().Count(), 1);  // calculated fields are not stored
+  EXPECT_EQ(ds.RecordDataSize(), 5);
+  for (int id : {3, 4}) {
+    ds.Append();
+    ds.FieldByName("ID")->SetAsInteger(id);
+    EXPECT_TRUE(twice.IsNull());  // not calculated before the record is stored
+    ds.Post();
+  }
+  ds.First();
+  EXPECT_EQ(twice.AsInteger(), 6);
+  ds.Next();
+  EXPECT_EQ(twice.AsInteger(), 8);
+  EXPECT_EQ(refused, "Datenmenge weder im Editier- noch im Einf\xFCgemodus");
+  EXPECT_EQ(ds.State(), TDataSetState::dsBrowse);
+  ds.Close();
+  ds.AddField("B", ftMemo, 0, TFieldKind::fkCalculated);
+  EXPECT_EQ(ErrorText<EDatabaseError>([&] { ds.Open(); }), "Typ f\xFCr Feld 'B' ist unbekannt");
 }
 
 // ---------------------------------------------------------------------------------------------
