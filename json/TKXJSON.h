@@ -371,7 +371,8 @@ class TKXJSON : public TKXJSONcustomlist {
 // A bump allocator: chunks of growing size, freed all at once.
 class TKXArena {
  public:
-  TKXArena() = default;
+  // The first chunk's size; later chunks double up to 1 MiB.
+  explicit TKXArena(size_t first_chunk = 16 * 1024) : next_chunk_(first_chunk) {}
   TKXArena(const TKXArena&) = delete;
   TKXArena& operator=(const TKXArena&) = delete;
 

@@ -1,5 +1,6 @@
 #include "json/TKXJSONStreamer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -436,7 +437,8 @@ TKXJSONPtr TKXJSONStreamer::ReadText(std::string_view text) {
     if (text.size() == 3) return nullptr;
   }
   try {
-    auto arena = std::make_unique<TKXArena>();
+    // A tree takes a few times its text, so the first chunk can be the text's size.
+    auto arena = std::make_unique<TKXArena>(std::clamp<size_t>(text.size(), 4096, 1024 * 1024));
     Parser parser(text, arena.get());
     TKXCustomJSON* value = nullptr;
     if (!parser.ParseRoot(start, value)) return nullptr;

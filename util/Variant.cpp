@@ -65,7 +65,9 @@ std::string FormatFloat(double value, int digits) {
 std::string FormatCurrency(int64_t cy) {
   const bool negative = cy < 0;
   const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(cy) : static_cast<uint64_t>(cy);
-  std::string out = (negative ? "-" : "") + std::to_string(magnitude / 10000);
+  std::string out;
+  if (negative) out += '-';
+  out += std::to_string(magnitude / 10000);
   std::string fraction = std::to_string(10000 + magnitude % 10000).substr(1);
   while (!fraction.empty() && fraction.back() == '0')
     fraction.pop_back();
