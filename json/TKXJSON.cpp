@@ -401,6 +401,14 @@ void TKXBalTree::UseArenaPool(TKXBalNode* pool, uint32_t capacity) {
   root_ = 0;
 }
 
+void TKXBalTree::SharePool(const TKXBalTree& other) {
+  ClearNodes();
+  nodes_ = other.nodes_;
+  count_ = other.count_;
+  capacity_ = other.count_;
+  root_ = other.root_;
+}
+
 void TKXBalTree::ClearNodes() {
   // Nodes live in a pool, so clearing drops them all at once.
   root_ = 0;

@@ -311,6 +311,11 @@ class TKXBalTree {
   void Reserve(uint32_t extra);
   // Uses an arena pool of capacity entries (Bottom included) for the reader's objects.
   void UseArenaPool(TKXBalNode* pool, uint32_t capacity);
+  // Marks the pool full, so that the next insertion copies it to the heap first: pools that
+  // the reader builds may be shared.
+  void Seal() { capacity_ = count_; }
+  // Uses other's sealed pool, read-only (same keys at the same positions).
+  void SharePool(const TKXBalTree& other);
 
   TKXBalNode* nodes_ = nullptr;  // pool; nodes_[0] is Bottom
   uint32_t count_ = 0;           // nodes in use, Bottom included

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -99,6 +98,57 @@ long double ConvertNumber(std::string_view text) {
   if (!ParseDecimalNumber(text, value)) throw ReadAborted{};
   return value;
 }
+
+// Member names met so far, by their raw bytes: an open-addressing table of decoded names.
+struct NameSlot {
+  const char* raw = nullptr;
+  size_t length = 0;
+  std::u16string_view decoded;
+};
+
+class NameTable {
+ public:
+  NameTable() : slots_(64) {}
+
+  // The slot holding raw, or the empty slot where it belongs.
+  NameSlot& Find(std::string_view raw) {
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = Hash(raw) & mask;; i = (i + 1) & mask) {
+      NameSlot& slot = slots_[i];
+      if (slot.raw == nullptr) return slot;
+      if (slot.length == raw.size() && std::memcmp(slot.raw, raw.data(), raw.size()) == 0) {
+        return slot;
+      }
+    }
+  }
+
+  // Fills the empty slot that Find returned.
+  void Insert(NameSlot& slot, std::string_view raw, std::u16string_view decoded) {
+    slot = NameSlot{raw.data(), raw.size(), decoded};
+    if (++used_ * 2 > slots_.size()) Grow();
+  }
+
+ private:
+  static size_t Hash(std::string_view raw) {
+    uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (char c : raw)
+      h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return static_cast<size_t>(h ^ (h >> 29));
+  }
+
+  void Grow() {
+    std::vector<NameSlot> old(slots_.size() * 2);
+    old.swap(slots_);
+    used_ = 0;
+    for (const NameSlot& slot : old) {
+      if (slot.raw != nullptr)
+        Insert(Find({slot.raw, slot.length}), {slot.raw, slot.length}, slot.decoded);
+    }
+  }
+
+  std::vector<NameSlot> slots_;
+  size_t used_ = 0;
+};
 
 }  // namespace
 
@@ -212,14 +262,16 @@ class TKXJSONStreamer::Parser {
     const std::string_view raw = text_.substr(start, p - start);
     pos_ = p + 1;
     if (is_name) {
-      auto found = names_.find(raw);
-      if (found != names_.end()) {
-        decoded = found->second;
+      NameSlot& slot = names_.Find(raw);
+      if (slot.raw != nullptr) {
+        decoded = slot.decoded;
         return true;
       }
+      decoded = Decode(raw, escapes, high >= 0x80);
+      names_.Insert(slot, raw, decoded);
+      return true;
     }
     decoded = Decode(raw, escapes, high >= 0x80);
-    if (is_name) names_.emplace(raw, decoded);
     return true;
   }
 
@@ -388,11 +440,21 @@ class TKXJSONStreamer::Parser {
       auto* object = TKXCustomJSON::Create<TKXJSON>(home, true);
       if (home == nullptr) root_.reset(object);
       if (count > 0) {
-        object->names_.UseArenaPool(arena_->AllocateArray<TKXBalNode>(count + 1), count + 1);
-        for (uint32_t i = 0; i < count; ++i) {
-          object->names_.InsertView(static_cast<TKXJSONobjectmethod*>(items[i])->Name(),
-                                    static_cast<int32_t>(i));
+        if (SameNamesAsLast(items, count)) {
+          // Same names in the same order build the same tree: the objects share it (each
+          // copies it before any change).
+          object->names_.SharePool(*last_index_);
+        } else {
+          object->names_.UseArenaPool(arena_->AllocateArray<TKXBalNode>(count + 1), count + 1);
+          for (uint32_t i = 0; i < count; ++i) {
+            object->names_.InsertView(static_cast<TKXJSONobjectmethod*>(items[i])->Name(),
+                                      static_cast<int32_t>(i));
+          }
+          object->names_.Seal();
         }
+        last_index_ = &object->names_;
+        last_members_ = items;
+        last_count_ = count;
       }
       list = object;
     } else {
@@ -401,6 +463,18 @@ class TKXJSONStreamer::Parser {
     }
     list->AdoptArenaItems(items, count);
     value = list;
+    return true;
+  }
+
+  // Names are interned, so equal spellings share their characters.
+  bool SameNamesAsLast(TKXCustomJSON* const* members, uint32_t count) const {
+    if (count != last_count_ || last_index_ == nullptr) return false;
+    for (uint32_t i = 0; i < count; ++i) {
+      const std::u16string_view a = static_cast<const TKXJSONobjectmethod*>(members[i])->Name();
+      const std::u16string_view b =
+          static_cast<const TKXJSONobjectmethod*>(last_members_[i])->Name();
+      if (a.data() != b.data() || a.size() != b.size()) return false;
+    }
     return true;
   }
 
@@ -425,7 +499,11 @@ class TKXJSONStreamer::Parser {
   int depth_ = 0;
   std::vector<TKXCustomJSON*> stack_;
   std::string scratch_;
-  std::unordered_map<std::string_view, std::u16string_view> names_;
+  NameTable names_;
+  // The previous object's members, to reuse its name index when the next one has the same names.
+  const TKXBalTree* last_index_ = nullptr;
+  TKXCustomJSON* const* last_members_ = nullptr;
+  uint32_t last_count_ = 0;
   TKXJSONPtr root_;
 };
 

@@ -475,5 +475,31 @@ TEST(NameIndex, ReadObjectsIndexManyMembers) {
             -1);
 }
 
+TEST(NameIndex, ObjectsWithTheSameNamesStayIndependentWhenChanged) {
+  // Read objects with equal names may share their index; a change to one must not show in another.
+  TKXJSONPtr root = TKXJSONStreamer::ReadText(
+      R"([{"a":1,"a":2},{"a":3,"a":4},{"x":1,"y":2},{"x":3,"y":4},{"x":5,"y":6}])");
+  ASSERT_NE(root, nullptr);
+  auto object = [&](int i) { return static_cast<TKXJSON*>(root->GetItem(i)); };
+  object(0)->AddMember(u"b", Num(9));
+  object(0)->AddMember(u"0", Num(8));
+  EXPECT_EQ(object(0)->MemberIndex(u"b"), 2);
+  EXPECT_EQ(object(1)->MemberIndex(u"b"), -1);
+  EXPECT_EQ(object(1)->MemberIndex(u"0"), -1);
+  EXPECT_EQ(NumberOf(object(1)->MemberValue(u"a")), 3);
+  object(3)->RemoveItem(0);  // (y)
+  object(4)->AddMember(u"z", Num(7));
+  EXPECT_EQ(object(3)->MemberIndex(u"x"), -1);
+  EXPECT_EQ(object(3)->MemberIndex(u"y"), 0);
+  EXPECT_EQ(object(2)->MemberIndex(u"x"), 0);
+  EXPECT_EQ(object(2)->MemberIndex(u"y"), 1);
+  EXPECT_EQ(object(2)->MemberIndex(u"z"), -1);
+  EXPECT_EQ(NumberOf(object(4)->MemberValue(u"z")), 7);
+  EXPECT_EQ(NumberOf(object(4)->MemberValue(u"y")), 6);
+  std::vector<std::u16string> keys;
+  CheckAATree(object(4)->NameIndex(), object(4)->NameIndex().RootNode(), keys);
+  EXPECT_EQ(keys, (std::vector<std::u16string>{u"x", u"y", u"z"}));
+}
+
 }  // namespace
 }  // namespace rb
