@@ -24,14 +24,23 @@ struct LowerTable {
   }
 };
 
+void LowerInto(std::string_view name, std::string& out) {
+  static const LowerTable table;  // names are looked up once per field and record
+  out.assign(name);
+  for (char& ch : out)
+    ch = static_cast<char>(table.map[static_cast<unsigned char>(ch)]);
+}
+
 }  // namespace
 
 std::string AnsiLowerName(std::string_view name) {
-  static const LowerTable table;  // names are looked up once per field and record
-  std::string result(name);
-  for (char& ch : result)
-    ch = static_cast<char>(table.map[static_cast<unsigned char>(ch)]);
+  std::string result;
+  LowerInto(name, result);
   return result;
+}
+
+void TTreeItem::SetName(std::string_view name) {
+  LowerInto(name, name_);
 }
 
 TTreeItem::TTreeItem(TField* field, const std::string& name)

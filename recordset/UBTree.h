@@ -58,6 +58,9 @@ class TTreeItem : public TBinTreeItem {
 
   TField* Field() const { return field_; }
   const std::string& Name() const { return name_; }
+  // Re-keys the item in place (lower-casing again), reusing its storage; for search keys only,
+  // never for an item inside a tree.
+  void SetName(std::string_view name);
 
  private:
   TField* field_;

@@ -855,7 +855,8 @@ TCustomDataProvider::TGetResult TCustomDataProvider::GetRecord(TRecordBuffer& bu
 
 TField* TFieldHelper::Find(const std::string& name,
                            const std::vector<std::unique_ptr<TField>>& fields) {
-  TTreeItem key(nullptr, name);
+  TTreeItem& key = search_key_;
+  key.SetName(name);
   if (tree_.Search(key)) return static_cast<TTreeItem*>(tree_.Founded())->Field();
   TField* found = nullptr;
   for (const auto& field : fields) {
@@ -1081,6 +1082,7 @@ void TVirtualDataSet::CheckWritable(TField& field) {
 }
 
 void TVirtualDataSet::CalculateFields(TRecordBuffer& buffer) {
+  if (calculated_size_ == 0) return;
   buffer.calculated.assign(static_cast<size_t>(calculated_size_), 0);
   if (calculated_size_ == 0 || !AutoCalcFields || !OnCalcFields || &buffer != &active_) return;
   TDataSetState saved = state_;

@@ -331,6 +331,7 @@ class TFieldHelper {
 
  private:
   TBinTree tree_;
+  TTreeItem search_key_{nullptr, ""};  // reused so that a look-up allocates nothing
 };
 
 class TCustomStreamFormat;
