@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 
 #include "platform/Locale.h"
 #include "util/Streams.h"
@@ -89,6 +90,34 @@ TEST(Reader, EveryTruncationOfADocumentGivesNoDocument) {
   for (size_t n = 0; n < doc.size(); ++n) {
     EXPECT_EQ(Read(doc.substr(0, n)), nullptr) << n;
   }
+}
+
+TEST(Reader, CorruptedBytesNeverBreakTheReader) {
+  // Each byte replaced in turn by bytes that start or end structures: the read gives a document
+  // or none, and whatever it gives can be walked and freed.
+  const std::string doc =
+      "{\"a\":[1,\"x\\u00e4\\\"\",{\"b\":null,\"c\":true}],\"d\":-1.5e3,\"e\":\"\xC3\xA4\"}";
+  ASSERT_NE(Read(doc), nullptr);
+  std::function<int(TKXCustomJSON*)> walk = [&](TKXCustomJSON* v) {
+    if (v == nullptr) return 0;
+    int n = 1;
+    for (int i = 0; i < v->ItemCount(); ++i)
+      n += walk(v->GetItem(i));
+    if (auto* pair = dynamic_cast<TKXJSONobjectmethod*>(v)) n += walk(pair->Value());
+    return n;
+  };
+  int documents = 0;
+  for (size_t i = 0; i < doc.size(); ++i) {
+    for (char c : {'"', '\\', '[', ']', '{', '}', ',', ':', ' ', '\x80', '\0', 'e'}) {
+      std::string bad = doc;
+      bad[i] = c;
+      if (TKXJSONPtr root = Read(bad)) {
+        ++documents;
+        EXPECT_GT(walk(root.get()), 0);
+      }
+    }
+  }
+  EXPECT_GT(documents, 0);
 }
 
 TEST(Reader, DeepNestingFailsInsteadOfOverflowingTheStack) {
