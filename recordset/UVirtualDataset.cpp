@@ -1412,10 +1412,19 @@ void TVirtualDataSet::SaveToStream(TStream& stream, TCustomStreamFormat& format)
   try {
     format.BeginWrite(*this);
     format.WriteData(*this);
+  } catch (...) {
+    try {
+      format.EndWrite(*this);
+    } catch (...) {
+      // The first failure is the one to report.
+    }
+    format.SetStream(nullptr);
+    throw;
+  }
+  try {
     format.EndWrite(*this);
   } catch (...) {
     format.SetStream(nullptr);
-    if (ControlsDisabled()) EnableControls();
     throw;
   }
   format.SetStream(nullptr);
@@ -1492,13 +1501,19 @@ void TBinaryStreamFormat::WriteData(TVirtualDataSet& dataset) {
 }
 
 void TBinaryStreamFormat::EndWrite(TVirtualDataSet& dataset) {
-  if (writer_) {
-    writer_->FlushBuffer();
-    writer_.reset();
-  }
+  // Release the writer and resume notifications even when the final flush fails.
+  std::unique_ptr<TXWriter> writer = std::move(writer_);
   working_ = nullptr;
-  if (suspended_notifications_) dataset.EnableControls();
+  bool resume = suspended_notifications_;
   suspended_notifications_ = false;
+  struct Resume {
+    TVirtualDataSet& ds;
+    bool on;
+    ~Resume() {
+      if (on) ds.EnableControls();
+    }
+  } resume_guard{dataset, resume};
+  if (writer) writer->FlushBuffer();
 }
 
 void TBinaryStreamFormat::BeginRead(TVirtualDataSet& dataset) {

@@ -265,6 +265,28 @@ TEST(BinaryStreamFormat, NotificationsAreSuspendedDuringTheLoad) {
   EXPECT_FALSE(ds.ControlsDisabled());
 }
 
+// A stream that refuses every byte, like a full disk.
+class FullStream : public TMemoryStream {
+ public:
+  int64_t Write(const void*, int64_t) override { return 0; }
+};
+
+TEST(BinaryStreamFormat, WriteFailureIsRaisedAndNotificationsResume) {
+  TVirtualDataSet ds;
+  DefineExample(ds);
+  LoadBytes(ds, kExample);
+  FullStream full;
+  TBinaryStreamFormat format;
+  EXPECT_THROW(ds.SaveToStream(full, format), EWriteError);
+  EXPECT_FALSE(ds.ControlsDisabled());
+  ds.DisableControls();  // a caller's own suspension is left alone
+  EXPECT_THROW(ds.SaveToStream(full, format), EWriteError);
+  EXPECT_TRUE(ds.ControlsDisabled());
+  ds.EnableControls();
+  EXPECT_EQ(format.Stream(), nullptr);
+  EXPECT_EQ(SaveToBytes(ds), kExample);  // the format is usable again
+}
+
 TEST(BinaryStreamFormat, BufferSizeFloor) {
   TBinaryStreamFormat format;
   EXPECT_EQ(format.BufferSize(), 16384);

@@ -139,6 +139,15 @@ TEST(FieldDefs, DefinitionTextRows) {
   }
 }
 
+TEST(FieldDefs, StreamIsReadFromItsStart) {
+  TMemoryStream stream("ID,3,0\r\nPOT,3,0\r\n");
+  stream.Seek(0, SeekOrigin::kEnd);
+  TVirtualDataSet ds;
+  ds.LoadFieldDefsFromStream(stream, true);
+  EXPECT_TRUE(ds.Active());
+  EXPECT_EQ(ds.FieldCount(), 2);
+}
+
 TEST(FieldDefs, OpenRefusesBadDefinitions) {
   struct Case {
     const char* name;
