@@ -245,7 +245,8 @@ int32_t TKXJSONcustomlist::AddItem(TKXJSONPtr value) {
     // The reader's exact-sized array: continue on the heap.
     heap_items_.assign(items_, items_ + count_);
   }
-  heap_items_.push_back(value.release());
+  heap_items_.push_back(value.get());
+  value.release();  // owned by the list only once it is in
   items_ = heap_items_.data();
   return static_cast<int32_t>(count_++);
 }
