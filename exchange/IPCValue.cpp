@@ -36,7 +36,7 @@ std::string QueryIPCValueOnce(const std::string& key, const std::string& service
 std::string ReadLocalServiceName() {
   const std::string path = TempFolder() + kLocalServiceFileName;
   std::vector<std::string> lines;
-  if (FileExists(path)) LoadListRetry(lines, path);
+  LoadListRetry(lines, path);  // a missing file leaves no lines
   return lines.empty() ? std::string() : lines.front();
 }
 
