@@ -157,8 +157,8 @@ struct Served {
 };
 
 std::string RequestFrame(const std::string& key) {
-  const std::string_view data = NewRequestMessage(key, "")->Storage().Buffer().View();
-  return ReplyFrame(std::string(data));
+  TMessageRef request = NewRequestMessage(key, "");
+  return ReplyFrame(std::string(request->Storage().Buffer().View()));
 }
 
 TEST_F(Handler, OneConnectionCarriesRequestsUntilTheEndMarker) {
