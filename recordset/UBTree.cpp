@@ -8,8 +8,8 @@ namespace rb {
 namespace {
 
 struct LowerTable {
-  unsigned char map[256];
-  LowerTable() {
+  unsigned char map[256] = {};
+  constexpr LowerTable() {
     for (int c = 0; c < 256; ++c) {
       int lower = c;
       if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) {
@@ -25,7 +25,7 @@ struct LowerTable {
 };
 
 void LowerInto(std::string_view name, std::string& out) {
-  static const LowerTable table;  // names are looked up once per field and record
+  static constexpr LowerTable table;  // names are looked up once per field and record
   out.assign(name);
   for (char& ch : out)
     ch = static_cast<char>(table.map[static_cast<unsigned char>(ch)]);

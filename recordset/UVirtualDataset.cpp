@@ -1263,7 +1263,12 @@ void TVirtualDataSet::Post() {
   provider_->PostBuffer(active_, inserting);
   state_ = TDataSetState::dsBrowse;
   modified_ = false;
-  provider_->GetRecord(active_, TCustomDataProvider::TGetMode::gmCurrent);
+  // The buffer now equals the stored record: take over its place instead of copying it back.
+  int index = provider_->GetIndex();
+  active_.index = index;
+  active_.record_id = provider_->List().Get(index)->RecordId();
+  active_.current = true;
+  CalculateFields(active_);
   DataSetChanged();
   Fire(AfterPost);
 }
