@@ -12,9 +12,17 @@
 // and bookmarks handed out stay valid until the record set closes (fields) or the record moves
 // (bookmark indexes). A stream format borrows the stream for one load or save.
 //
-// Failure: errors raise the exceptions of util/Errors.h (EDatabaseError, EListError, EReadError)
-// with the texts below; a malformed stream raises EReadError and keeps the records posted
-// before it. A records file that cannot be opened is not an error: LoadFromFile returns 0.
+// Failure: errors raise the exceptions of util/Errors.h with German texts (8-bit), e.g.
+//   FieldByName of a missing name        EDatabaseError "Das Feld 'XYZ' wurde nicht gefunden"
+//   definitions: empty / duplicate name  "Feldname fehlt" / "Doppelter Feldname 'pot'"
+//   open with a type without a field     "Typ für Feld 'X' ist unbekannt"
+//   a value written while browsing       "Datenmenge weder im Editier- noch im Einfügemodus"
+//   a read-only field written            "Feld 'Nummer' kann nicht verändert werden"
+//   a value outside the field's range    "... ist kein gültiger Wert für das Feld '...'"
+//   text that is not a number            EConvertError
+// TFastList raises EListError, the store's go-to-bookmark EBookMarkOutOfList. A malformed
+// stream raises EReadError and keeps the records posted before it (never a half-read one). A
+// records file that cannot be opened is not an error: LoadFromFile returns 0.
 //
 // One thread at a time.
 #pragma once
