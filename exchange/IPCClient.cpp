@@ -40,6 +40,7 @@ void TIPCClient::Fail(const char* text, uint32_t code) {
 }
 
 void TIPCClient::OpenPipe(uint32_t timeout_ms) {
+  ClosePipe();  // a second open must not leak the first handle
   pipe_handle_ = platform::kInvalidPipe;
   connected_ = false;
   last_error_text_.clear();

@@ -42,9 +42,10 @@ class TIPCClient {
 
   // Stores the name and composes PipePath "\\<HostName>\pipe\<name>".
   void SetServiceName(const std::string& name);
-  // Connects within timeout_ms (0 makes no attempt and times out at once).
+  // Connects within timeout_ms (0 makes no attempt and times out at once). A pipe still open
+  // from an earlier call is closed first.
   void OpenPipe(uint32_t timeout_ms);
-  // Sends the request on the open pipe and reads the reply into reply.
+  // Sends the request on the open pipe and reads the reply into reply. REQUIRES: request is set.
   void Exchange(const TMessageRef& request, TMessageRef& reply);
   // Writes the end marker and closes; nothing when no pipe is open.
   void ClosePipe();

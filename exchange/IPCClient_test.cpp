@@ -336,6 +336,18 @@ TEST(IPCClient, ReadTimeoutIsAppliedToTheOpenPipe) {
   EXPECT_EQ(d.api.pipe_timeout, kDefaultReadTimeoutMs);
 }
 
+TEST(IPCClient, SecondOpenClosesTheFirstPipe) {
+  Fake api;
+  api.open_errors = {0, 0};
+  TIPCClient client(api);
+  client.SetServiceName("x");
+  client.OpenPipe(100);
+  client.OpenPipe(100);
+  EXPECT_TRUE(client.Connected());
+  EXPECT_EQ(api.closes, 1);
+  EXPECT_EQ(api.writes, std::vector<std::string>{kEndMarker});
+}
+
 TEST(IPCClient, ClosePipeWithoutAPipeDoesNothing) {
   Fake api;
   TIPCClient client(api);

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -254,6 +255,21 @@ TEST(IPCSocket, SocketLeftByADeadServiceIsNoPipe) {
   platform::PipeServer third = platform::PipeServer::Create("stale");
   EXPECT_FALSE(third.IsOpen());
   EXPECT_EQ(platform::GetLastError(), platform::kErrorAlreadyExists);
+}
+
+TEST(IPCSocket, FileThatIsNoSocketIsNeitherUsedNorRemoved) {
+  std::string socket_path;
+  ASSERT_TRUE(platform::PipeSocketPath("\\\\.\\pipe\\plain", socket_path));
+  { platform::PipeServer make_folder = platform::PipeServer::Create("plain"); }
+  std::ofstream(socket_path) << "not a socket";
+  platform::PipeServer server = platform::PipeServer::Create("plain");
+  EXPECT_FALSE(server.IsOpen());
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorAlreadyExists);
+  EXPECT_TRUE(std::ifstream(socket_path).good());
+  TIPCClient client;
+  client.SetServiceName("plain");
+  client.OpenPipe(5000);
+  EXPECT_EQ(client.LastErrorCode(), 2u);
 }
 
 TEST(IPCSocket, FullQueueIsBusyAndWaitingHelps) {

@@ -293,9 +293,12 @@ PipeServer PipeServer::Create(std::string_view name, int backlog) {
   if (rc != 0 && errno == EADDRINUSE) {
     // A socket file is there. If a server still answers on it the name is taken; otherwise it
     // is left over from a server that died, and is replaced.
+    struct stat st {};
     int probe = -1;
-    uint32_t code = ConnectNow(socket_path, probe);
-    if (code == kErrorSuccess || code == kErrorPipeBusy) {
+    uint32_t code = ::lstat(socket_path.c_str(), &st) == 0 && !S_ISSOCK(st.st_mode)
+                        ? kErrorAlreadyExists  // not ours to remove
+                        : ConnectNow(socket_path, probe);
+    if (code == kErrorSuccess || code == kErrorPipeBusy || code == kErrorAlreadyExists) {
       if (probe >= 0) ::close(probe);
       ::close(fd);
       SetLastError(kErrorAlreadyExists);
