@@ -1,0 +1,46 @@
+// A query result as the program loads one: field definitions as CSV text, then the binary
+// record-set stream. The input is the definitions, a 0x00 byte, and the stream (the CSV reader
+// ends its input at a 0x00 byte anyway, so the definitions lose nothing by the split). Every
+// field of every loaded record is read.
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "recordset/UVirtualDataset.h"
+#include "util/Errors.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const char* bytes = reinterpret_cast<const char*>(data);
+  const void* nul = std::memchr(bytes, 0, size);
+  const size_t defs_size = nul != nullptr ? static_cast<const char*>(nul) - bytes : size;
+  const std::string defs(bytes, defs_size);
+  const std::string records =
+      defs_size < size ? std::string(bytes + defs_size + 1, size - defs_size - 1) : "";
+  rb::TVirtualDataSet dataset;
+  try {
+    dataset.LoadFieldDefsFromText(defs, true);
+  } catch (const rb::EDatabaseError&) {  // a missing, repeated or unknown definition
+    return 0;
+  }
+  rb::TMemoryStream stream(records);
+  rb::TBinaryStreamFormat format;
+  try {
+    dataset.LoadFromStream(stream, format);
+  } catch (const rb::EReadError&) {  // a malformed stream; the records before it stay
+  }
+  int count = 0;
+  for (dataset.First(); !dataset.Eof(); dataset.Next()) {
+    ++count;
+    for (int i = 0; i < dataset.FieldCount(); ++i) {
+      rb::TField& field = dataset.Fields(i);
+      (void)field.IsNull();
+      (void)field.AsString();
+      try {
+        (void)field.AsFloat();
+      } catch (const rb::EConvertError&) {  // a text field whose text is not a number
+      }
+    }
+  }
+  if (count != dataset.RecordCount()) __builtin_trap();
+  return 0;
+}

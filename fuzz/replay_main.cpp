@@ -1,0 +1,58 @@
+// Runs files through a fuzz harness without libFuzzer, so that the seed corpus and every saved
+// crash input replay as an ordinary test.
+//
+//   json_replay fuzz/corpus/json            every regular file in the folder, in name order
+//   json_replay crash-file other-file       just these files
+//
+// Exit status 0 when every input ran; 1 when no input was found (an empty or missing corpus
+// folder is a broken test, not a pass). A fault in the harness shows the way it would under the
+// fuzzer: an escaping exception aborts, a sanitizer reports and stops the run.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+namespace {
+
+std::vector<std::filesystem::path> Inputs(int argc, char** argv) {
+  std::vector<std::filesystem::path> files;
+  for (int i = 1; i < argc; ++i) {
+    const std::filesystem::path arg(argv[i]);
+    std::error_code error;
+    if (std::filesystem::is_directory(arg, error)) {
+      for (const auto& entry : std::filesystem::directory_iterator(arg, error)) {
+        if (entry.is_regular_file()) files.push_back(entry.path());
+      }
+    } else if (std::filesystem::is_regular_file(arg, error)) {
+      files.push_back(arg);
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::filesystem::path> files = Inputs(argc, argv);
+  if (files.empty()) {
+    std::fprintf(stderr, "no input files\n");
+    return 1;
+  }
+  for (const auto& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::fprintf(stderr, "%s (%zu bytes)\n", file.string().c_str(), bytes.size());
+    // A copy of exactly the input's size, so that a read past its end is caught by ASan.
+    std::vector<uint8_t> copy(bytes.begin(), bytes.end());
+    LLVMFuzzerTestOneInput(copy.data(), copy.size());
+  }
+  std::fprintf(stderr, "%zu inputs replayed\n", files.size());
+  return 0;
+}
