@@ -972,24 +972,7 @@ void TVirtualDataSet::Open() {
       field_defs_.Add(field->FieldName(), t, field->Size());
     }
   } else {
-    FreeFields();
-    try {
-      for (int i = 0; i < field_defs_.Count(); ++i) {
-        const TFieldDef& def = field_defs_[i];
-        TFieldType t = def.DataType;
-        if (t <= ftUnknown || t == ftCursor || t == ftWideString || t > ftDataSet)
-          throw EDatabaseError("Typ f\xFCr Feld '" + def.Name + "' ist unbekannt");
-        std::string lower = AnsiLowerName(def.Name);
-        for (auto& field : fields_)
-          if (AnsiLowerName(field->FieldName()) == lower)
-            throw EDatabaseError("Doppelter Feldname '" + def.Name + "'");
-        fields_.push_back(std::make_unique<TField>(*this, def.Name, t, def.Size));
-      }
-    } catch (...) {
-      FreeFields();
-      throw;
-    }
-    fields_from_defs_ = true;
+    MakeFieldsFromDefs();
   }
   InitFieldLayout();
   field_helper_.Clear();
@@ -998,6 +981,27 @@ void TVirtualDataSet::Open() {
   state_ = TDataSetState::dsBrowse;
   First();
   Fire(AfterOpen);
+}
+
+void TVirtualDataSet::MakeFieldsFromDefs() {
+  FreeFields();
+  try {
+    for (int i = 0; i < field_defs_.Count(); ++i) {
+      const TFieldDef& def = field_defs_[i];
+      TFieldType t = def.DataType;
+      if (t <= ftUnknown || t == ftCursor || t == ftWideString || t > ftDataSet)
+        throw EDatabaseError("Typ f\xFCr Feld '" + def.Name + "' ist unbekannt");
+      std::string lower = AnsiLowerName(def.Name);
+      for (auto& field : fields_)
+        if (AnsiLowerName(field->FieldName()) == lower)
+          throw EDatabaseError("Doppelter Feldname '" + def.Name + "'");
+      fields_.push_back(std::make_unique<TField>(*this, def.Name, t, def.Size));
+    }
+  } catch (...) {
+    FreeFields();
+    throw;
+  }
+  fields_from_defs_ = true;
 }
 
 void TVirtualDataSet::InitFieldLayout() {
@@ -1216,6 +1220,7 @@ void TVirtualDataSet::Append() {
   provider_->GoAfterLast();
   ClearBuffer(active_);
   state_ = TDataSetState::dsInsert;
+  ResetBlobModified();
   modified_ = false;
   bof_ = false;
   eof_ = true;
@@ -1231,6 +1236,7 @@ void TVirtualDataSet::Insert() {
   insert_return_index_ = active_.current ? active_.index : -1;
   ClearBuffer(active_);
   state_ = TDataSetState::dsInsert;
+  ResetBlobModified();
   modified_ = false;
   bof_ = eof_ = false;
   Fire(OnNewRecord);
@@ -1249,6 +1255,7 @@ void TVirtualDataSet::Edit() {
   SyncStore();
   provider_->GetRecord(active_, TCustomDataProvider::TGetMode::gmCurrent);
   state_ = TDataSetState::dsEdit;
+  ResetBlobModified();
   modified_ = false;
   DataSetChanged();
   Fire(AfterEdit);
@@ -1262,6 +1269,7 @@ void TVirtualDataSet::Post() {
   if (!inserting) SyncStore();
   provider_->PostBuffer(active_, inserting);
   state_ = TDataSetState::dsBrowse;
+  ResetBlobModified();
   modified_ = false;
   // The buffer now equals the stored record: take over its place instead of copying it back.
   int index = provider_->GetIndex();
@@ -1277,8 +1285,11 @@ void TVirtualDataSet::Cancel() {
   CheckActive();
   if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
   Fire(BeforeCancel);
+  for (auto& field : fields_)
+    if (field->Modified()) CloseBlob(*field);
   if (state_ == TDataSetState::dsInsert) provider_->SetIndex(insert_return_index_);
   state_ = TDataSetState::dsBrowse;
+  ResetBlobModified();
   modified_ = false;
   if (provider_->GetRecord(active_, TCustomDataProvider::TGetMode::gmCurrent) ==
       TCustomDataProvider::TGetResult::grOK) {
@@ -1305,6 +1316,7 @@ void TVirtualDataSet::Delete() {
   if (provider_->RecordCount() == 0) return;
   Fire(BeforeDelete);
   state_ = TDataSetState::dsBrowse;
+  ResetBlobModified();
   modified_ = false;
   SyncStore();
   if (provider_->GetIndex() < 0) provider_->SetIndex(0);
@@ -1318,6 +1330,19 @@ void TVirtualDataSet::Delete() {
   }
   DataSetChanged();
   Fire(AfterDelete);
+}
+
+void TVirtualDataSet::ResetBlobModified() {
+  for (auto& field : fields_)
+    field->SetModified(false);
+}
+
+bool TVirtualDataSet::ShowRecordQuietly(int index) {
+  if (index < 0 || index >= provider_->RecordCount()) return false;
+  provider_->SetIndex(index);
+  provider_->GetRecord(active_, TCustomDataProvider::TGetMode::gmCurrent);
+  bof_ = eof_ = false;
+  return true;
 }
 
 TBookmark TVirtualDataSet::GetBookmark() const {

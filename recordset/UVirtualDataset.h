@@ -24,6 +24,15 @@
 // stream raises EReadError and keeps the records posted before it (never a half-read one). A
 // records file that cannot be opened is not an error: LoadFromFile returns 0.
 //
+// Search, copying and blob streams (recordset/VirtualDatasetSearch.cpp, VirtualDatasetCopy.cpp,
+// MemBlobStream.h):
+//   ds.Locate("NAME;CITY", "m\xFCller \"bad t\xF6lz\"", loCaseInsensitive | loPartialKey);
+//   ds.SearchRecords("*", "4711", 10, &hits, nullptr, 0);   // up to 10 matches into hits
+//   copy.CopyFrom(&ds);                                      // structure and every record
+//   auto blob = ds.CreateBlobStream(*ds.FieldByName("NOTE"), TBlobStreamMode::bmReadWrite);
+// Search words that are not numbers, dates or Booleans never match fields of those types and
+// raise nothing; a blob stream never reads or writes outside its blob.
+//
 // One thread at a time.
 #pragma once
 
@@ -37,11 +46,29 @@
 #include "recordset/UBTree.h"
 #include "util/Errors.h"
 #include "util/Streams.h"
+#include "util/Variant.h"
 
 namespace rb {
 
 class TVirtualDataSet;
 class TCustomDataProvider;
+class TMemBlobStream;
+
+// Builds the upper-case table of the search's case-insensitive comparisons from the code
+// page's mapping (platform::AnsiUpper). The program's start calls it once; the search calls it
+// too, so a search before (or without) that call is still correct. Safe on any thread.
+void InitUpperCaseTable();
+// The table's upper-case form of one byte: 0xE4 (a umlaut) gives 0xC4.
+unsigned char SearchUpperCase(unsigned char c);
+
+// Options of Locate and SearchRecords, combined with |.
+enum TLocateOption : unsigned {
+  loCaseInsensitive = 1,
+  loPartialKey = 2,
+};
+using TLocateOptions = unsigned;
+
+enum class TBlobStreamMode { bmRead, bmWrite, bmReadWrite };
 
 // Raised by the store's go-to-bookmark for an index outside the list.
 class EBookMarkOutOfList : public Exception {
@@ -148,6 +175,10 @@ class TField {
   bool ReadOnly() const { return read_only_; }
   void SetReadOnly(bool value) { read_only_ = value; }
   TVirtualDataSet& DataSet() const { return dataset_; }
+  // Blob fields: set when a blob stream that wrote to the field is released; cleared when an
+  // edit or insert begins or ends.
+  bool Modified() const { return modified_; }
+  void SetModified(bool value) { modified_ = value; }
   // Runs before a value is stored; may raise to refuse it.
   std::function<void(TField&)> OnValidate;
 
@@ -175,6 +206,7 @@ class TField {
 
  private:
   friend class TVirtualDataSet;
+  friend class TMemBlobStream;
   const uint8_t* Slot() const;  // presence byte in the active buffer, or null
   const std::string* Blob() const;
   void StoreBytes(const void* data, int count);  // count -1: null
@@ -188,6 +220,7 @@ class TField {
   int size_;
   TFieldKind kind_;
   bool read_only_ = false;
+  bool modified_ = false;
   bool IsCalculated() const {
     return kind_ == TFieldKind::fkCalculated || kind_ == TFieldKind::fkInternalCalc ||
            kind_ == TFieldKind::fkLookup;
@@ -197,6 +230,10 @@ class TField {
   int offset_ = -1;      // presence byte in the values (or calculated) area; -1: none
   int blob_index_ = -1;  // blob types: slot in the blob strings
 };
+
+// Copies source's value of the current record into target, converting by target's type (null
+// stays null); raises as the target's setters do. Structured fields are skipped.
+void AssignFieldValue(TField& target, const TField& source);
 
 // One stored record: its id, values area and blob strings. The values area lives in the same
 // allocation as the record (one allocation per record), so records are made with New and freed
@@ -350,6 +387,8 @@ using TBookmark = std::vector<uint8_t>;
 class TVirtualDataSet {
  public:
   using TDataSetEvent = std::function<void(TVirtualDataSet&)>;
+  // Turns a search text into the form compared (e.g. without diacritics); see SearchRecords.
+  using TTransformTextEvent = std::function<std::string(const std::string&)>;
 
   explicit TVirtualDataSet(void* owner = nullptr);
   TVirtualDataSet(const TVirtualDataSet&) = delete;
@@ -413,6 +452,50 @@ class TVirtualDataSet {
   // How LoadFromFile waits between tries (milliseconds); tests replace it.
   static void SetRetryWait(std::function<void(uint32_t)> wait);
 
+  // Search. field_names: "*" for every field, else names separated by ";" (an unknown name
+  // raises the not-found error). key_values: words separated by commas or blanks; a word in
+  // double quotes may hold both. A record matches when every word matches at least one of the
+  // fields; how a word matches depends on the field's type and the options.
+  //
+  // Locate stands on the first matching record and returns true, or stays where it was and
+  // returns false. It uses OnTransformText.
+  bool Locate(const std::string& field_names, const std::string& key_values,
+              TLocateOptions options);
+  // Null and empty key values search for the empty text.
+  bool Locate(const std::string& field_names, const TVariant& key_values, TLocateOptions options);
+  // Without a target: as Locate, with the given transform and without the scroll events
+  // around it. With a target (never this record set): appends a copy of each matching record
+  // to it, field by field by position, until it holds maximum records (maximum > 0) or the
+  // records run out, and returns whether any record was appended. Either way the cursor stays
+  // on the last record examined when that one matched, else goes back to where it was.
+  bool SearchRecords(const std::string& field_names, const std::string& key_values, int maximum,
+                     TVirtualDataSet* target, const TTransformTextEvent& transform,
+                     TLocateOptions options);
+  TTransformTextEvent OnTransformText;
+
+  // Copying. CopyStructure: the record set must be closed; replaces its fields by fields made
+  // from the source's definitions (name, type, size), leaving out types without storage
+  // (ftUnknown, ftCursor, ftArray and above); a null source only frees the fields.
+  void CopyStructure(TVirtualDataSet* source);
+  // Replaces structure and records by the source's: every record, in order, values matched by
+  // field name; a pending edit in the source is posted first and its cursor is left where it
+  // was. Opens this record set (even for a null or closed source, which give no records).
+  virtual void CopyFrom(TVirtualDataSet* source);
+  // Frees every record (a pending edit is left first); nothing when closed.
+  void EmptyRecords();
+
+  // A stream over a blob field of the current record (see recordset/MemBlobStream.h); raises
+  // EInvalidCast for a field that is not a blob field of this record set. The stream must be
+  // released before the record set closes.
+  std::unique_ptr<TStream> CreateBlobStream(TField& field, TBlobStreamMode mode);
+  // Abandons the blob changes of the field in the edit buffer: in edit state the stored
+  // record's blob comes back, in insert state the blob is emptied.
+  void CloseBlob(TField& field);
+  // Where errors go that must not be raised (a field-change notification failing while a blob
+  // stream is released): the application's error display. By default written to stderr.
+  static void SetErrorReporter(std::function<void(const std::exception&)> reporter);
+  static void ReportError(const std::exception& error);
+
   // The bytes of a record's fixed values; the stream reader estimates record counts from it.
   int RecordDataSize() const { return record_data_size_; }
   bool Loading() const { return loading_; }
@@ -441,6 +524,7 @@ class TVirtualDataSet {
  private:
   friend class TField;
   friend class TCustomDataProvider;
+  friend class TMemBlobStream;
   void CheckActive() const;
   void CheckWritable(TField& field);
   void FieldChanged(TField* field);
@@ -452,7 +536,17 @@ class TVirtualDataSet {
     if (event) event(*this);
   }
   void FreeFields();
+  // Makes one field per definition (fields_from_defs_); raises for types without a field
+  // class and for duplicate names, leaving no fields.
+  void MakeFieldsFromDefs();
   void CalculateFields(TRecordBuffer& buffer);
+  // Edit and insert start and end: blob fields forget their stream changes.
+  void ResetBlobModified();
+  // Shows the stored record at index without events; false (nothing moved) when out of range.
+  bool ShowRecordQuietly(int index);
+  bool RecordMatches(const std::vector<TField*>& fields, const std::vector<std::string>& words,
+                     const TTransformTextEvent& transform, TLocateOptions options);
+  std::vector<TField*> SearchFields(const std::string& field_names);
 
   std::unique_ptr<TCustomDataProvider> provider_;
   TFieldHelper field_helper_;
