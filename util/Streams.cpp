@@ -24,6 +24,7 @@ void TStream::WriteBuffer(const void* buffer, int64_t count) {
 }
 
 int64_t TStream::CopyFrom(TStream& source, int64_t count) {
+  if (count < 0) return 0;
   if (count == 0) {
     source.SetPosition(0);
     count = source.Size();
@@ -57,7 +58,8 @@ TMemoryStream::TMemoryStream(std::string_view bytes) {
 }
 
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {
-  if (count <= 0 || position_ >= size_) return 0;
+  // A position before the start (Seek allows it) has nothing to read, like one past the end.
+  if (count <= 0 || position_ < 0 || position_ >= size_) return 0;
   int64_t n = std::min(count, size_ - position_);
   std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
   position_ += n;
@@ -140,23 +142,8 @@ TFileStream::TFileStream(const std::string& path, uint16_t mode) : path_(path) {
   using platform::FileAccess;
   using platform::FileCreate;
   using platform::FileShare;
-  if (mode == fmCreate) {
-    file_ = platform::File::Open(path, FileAccess::kReadWrite, FileShare::kExclusive,
-                                 FileCreate::kCreateAlways);
-    if (!file_.IsOpen()) {
-      throw EFCreateError("Cannot create file \"" + path + "\". " +
-                          platform::SysErrorMessage(platform::GetLastError()));
-    }
-    return;
-  }
-  FileAccess access = (mode & 3) == fmOpenWrite       ? FileAccess::kWrite
-                      : (mode & 3) == fmOpenReadWrite ? FileAccess::kReadWrite
-                                                      : FileAccess::kRead;
-  FileShare share = FileShare::kDenyNone;
+  FileShare share = FileShare::kExclusive;  // no sharing word: compatibility mode
   switch (mode & 0xF0) {
-    case fmShareExclusive:
-      share = FileShare::kExclusive;
-      break;
     case fmShareDenyWrite:
       share = FileShare::kDenyWrite;
       break;
@@ -167,9 +154,19 @@ TFileStream::TFileStream(const std::string& path, uint16_t mode) : path_(path) {
       share = FileShare::kDenyNone;
       break;
     default:
-      share = FileShare::kExclusive;
-      break;  // no sharing word: compatibility mode
+      break;
   }
+  if ((mode & fmCreate) == fmCreate) {
+    file_ = platform::File::Open(path, FileAccess::kReadWrite, share, FileCreate::kCreateAlways);
+    if (!file_.IsOpen()) {
+      throw EFCreateError("Cannot create file \"" + path + "\". " +
+                          platform::SysErrorMessage(platform::GetLastError()));
+    }
+    return;
+  }
+  const FileAccess access = (mode & 3) == fmOpenWrite       ? FileAccess::kWrite
+                            : (mode & 3) == fmOpenReadWrite ? FileAccess::kReadWrite
+                                                            : FileAccess::kRead;
   file_ = platform::File::Open(path, access, share, FileCreate::kOpenExisting);
   if (!file_.IsOpen()) {
     throw EFOpenError("Cannot open file \"" + path + "\". " +
@@ -204,9 +201,9 @@ int64_t TFileStream::GetSize() {
 }
 
 void TFileStream::SetSize(int64_t new_size) {
-  int64_t pos = Position();
-  Seek(new_size, SeekOrigin::kBegin);
-  if (!file_.SetEnd()) RaiseLastOSError();
+  const int64_t pos = Position();
+  // The end is set at the position: where the seek is refused, the file must stay as it is.
+  if (Seek(new_size, SeekOrigin::kBegin) < 0 || !file_.SetEnd()) RaiseLastOSError();
   if (pos < new_size) Seek(pos, SeekOrigin::kBegin);
 }
 

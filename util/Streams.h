@@ -36,14 +36,15 @@ class TStream {
 
   void ReadBuffer(void* buffer, int64_t count);
   void WriteBuffer(const void* buffer, int64_t count);
-  // Copies count bytes from source's position; count 0 copies all of source from its start.
-  // Returns the bytes copied; raises EReadError when source runs short.
+  // Copies count bytes from source's position; count 0 copies all of source from its start, a
+  // negative count nothing. Returns the bytes copied; raises EReadError when source runs short.
   int64_t CopyFrom(TStream& source, int64_t count);
   // Everything from the position to the end, as bytes.
   std::string ReadRest();
 };
 
-// A growable block of memory. Positions past the end are allowed; writing there zero-fills.
+// A growable block of memory. Positions past the end are allowed (writing there zero-fills), and
+// so are positions before the start, where nothing can be read or written.
 class TMemoryStream : public TStream {
  public:
   TMemoryStream() = default;
@@ -74,7 +75,7 @@ class TMemoryStream : public TStream {
   int64_t position_ = 0;
 };
 
-// Open modes, combined as access | sharing, or fmCreate alone.
+// Open modes, combined as access | sharing, or fmCreate with an optional sharing word.
 enum : uint16_t {
   fmOpenRead = 0x0000,
   fmOpenWrite = 0x0001,
@@ -83,12 +84,13 @@ enum : uint16_t {
   fmShareDenyWrite = 0x0020,
   fmShareDenyRead = 0x0030,
   fmShareDenyNone = 0x0040,
-  fmCreate = 0xFF00,  // create or truncate, read-write, exclusive
+  fmCreate = 0xFF00,  // create or truncate, read-write, exclusive unless a sharing word is added
 };
 
 // A file opened by name. Failure to open raises EFOpenError
 // ("Cannot open file \"<path>\". <system message>"), failure to create EFCreateError
-// ("Cannot create file \"<path>\". <system message>"); the system code is kept in ErrorCode().
+// ("Cannot create file \"<path>\". <system message>"). SetSize raises EOSError when the size
+// cannot be set (a negative size included), leaving the file as it was.
 class TFileStream : public TStream {
  public:
   TFileStream(const std::string& path, uint16_t mode);

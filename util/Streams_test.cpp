@@ -38,6 +38,36 @@ TEST(MemoryStream, ReadBufferShortRaisesStreamReadError) {
   }
 }
 
+TEST(MemoryStream, ReadBeforeTheStartGivesNothing) {
+  // Regression: a position moved before the start read the bytes in front of the buffer.
+  TMemoryStream s("abcdef");
+  char buf[16] = {};
+  for (const int64_t pos : {int64_t{-1}, int64_t{-6}, int64_t{-1000}}) {
+    s.SetPosition(pos);
+    EXPECT_EQ(s.Read(buf, sizeof buf), 0) << pos;
+    EXPECT_EQ(s.Position(), pos) << pos;
+  }
+  s.Seek(-3, SeekOrigin::kCurrent);
+  EXPECT_EQ(s.Read(buf, 2), 0);
+}
+
+TEST(MemoryStream, CopyFromCopiesACountOrEverything) {
+  TMemoryStream source("0123456789");
+  TMemoryStream target;
+  source.SetPosition(4);
+  EXPECT_EQ(target.CopyFrom(source, 3), 3);
+  EXPECT_EQ(target.View(), "456");
+  EXPECT_EQ(source.Position(), 7);
+  EXPECT_EQ(target.CopyFrom(source, 0), 10) << "0 copies all of the source from its start";
+  EXPECT_EQ(target.View(), "4560123456789");
+  EXPECT_THROW(target.CopyFrom(source, 1), EReadError) << "the source is at its end";
+  // Regression: a negative count asked for a buffer of 2^64 - n bytes.
+  source.SetPosition(0);
+  EXPECT_EQ(target.CopyFrom(source, -5), 0);
+  EXPECT_EQ(source.Position(), 0);
+  EXPECT_EQ(target.Size(), 13);
+}
+
 TEST(FileStream, OpenErrorsCarryTheNameAndSystemText) {
   try {
     TFileStream f("/nonexistent-dir-rb/x.txt", fmOpenRead | fmShareDenyWrite);
@@ -65,6 +95,68 @@ TEST(FileStream, RoundTripThroughMemoryStream) {
   f.SetPosition(7);
   EXPECT_EQ(f.ReadRest(), "qqq");
   ::unlink(tmpl);
+}
+
+class TempFile {
+ public:
+  TempFile() {
+    char tmpl[] = "/tmp/rbstreamXXXXXX";
+    const int fd = ::mkstemp(tmpl);
+    if (fd >= 0) ::close(fd);
+    path_ = tmpl;
+  }
+  ~TempFile() { ::unlink(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+TEST(FileStream, SetSizeKeepsTheDataWhenTheSizeIsRefused) {
+  // Regression: a refused seek left the position where it was, and the file was cut there.
+  TempFile tmp;
+  TMemoryStream("0123456789").SaveToFile(tmp.path());
+  TFileStream f(tmp.path(), fmOpenReadWrite | fmShareExclusive);
+  f.SetPosition(4);
+  EXPECT_THROW(f.SetSize(-1), EOSError);
+  EXPECT_EQ(f.Size(), 10);
+  f.SetSize(20);
+  EXPECT_EQ(f.Size(), 20);
+  EXPECT_EQ(f.Position(), 4) << "growing keeps the position";
+  f.SetSize(2);
+  EXPECT_EQ(f.Size(), 2);
+  EXPECT_EQ(f.Position(), 2) << "cutting below the position leaves it at the end";
+}
+
+TEST(FileStream, CreateTruncatesAndMayShare) {
+  TempFile tmp;
+  TMemoryStream("old contents").SaveToFile(tmp.path());
+  {
+    TFileStream f(tmp.path(), fmCreate);
+    EXPECT_EQ(f.Size(), 0);
+    EXPECT_THROW(TFileStream(tmp.path(), fmOpenRead | fmShareDenyNone), EFOpenError)
+        << "fmCreate alone is exclusive";
+    f.WriteBuffer("new", 3);
+  }
+  {
+    // Regression: fmCreate with a sharing mode opened the old file read-only instead.
+    TFileStream f(tmp.path(), fmCreate | fmShareDenyWrite);
+    EXPECT_EQ(f.Size(), 0);
+    f.WriteBuffer("newer", 5);
+    TFileStream reader(tmp.path(), fmOpenRead | fmShareDenyNone);
+    EXPECT_EQ(reader.ReadRest(), "newer");
+  }
+}
+
+TEST(FileStream, CreateErrorCarriesTheNameAndSystemText) {
+  try {
+    TFileStream f("/nonexistent-dir-rb/x.txt", fmCreate);
+    FAIL();
+  } catch (const EFCreateError& e) {
+    EXPECT_STREQ(e.what(),
+                 "Cannot create file \"/nonexistent-dir-rb/x.txt\". The system cannot find the "
+                 "path specified.");
+  }
 }
 
 }  // namespace
