@@ -79,7 +79,9 @@ class EInvalidCast : public Exception {
   using Exception::Exception;
 };
 
-// Raises EOSError for a Windows-numbered code with the system's message, as RaiseLastOSError.
+// Raise EOSError for a Windows-numbered code (or the calling thread's last error) with the text
+// "System Error.  Code: <code>." CR LF "<system message>"; code 0 gives
+// "A call to an OS function failed".
 [[noreturn]] void RaiseOSError(uint32_t code);
 [[noreturn]] void RaiseLastOSError();
 
