@@ -3,8 +3,9 @@
 // the program-wide number settings never do.
 //
 // Taken once from the environment (LC_ALL, then LC_NUMERIC, then LANG, the first that is set
-// and not empty): German, Austrian or Swiss-German locales give "," and ";", everything else
-// (C, POSIX, English, unset) gives "." and ",". Tests may replace it.
+// and not empty): German-speaking locales give ";" as the list separator and "," as the decimal
+// separator, except Swiss and Liechtenstein German (de_CH, de_LI), which keep "."; everything
+// else (C, POSIX, English, unset) gives "." and ",". Tests may replace it.
 #pragma once
 
 #include <optional>
