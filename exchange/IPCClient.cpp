@@ -43,6 +43,7 @@ void TIPCClient::OpenPipe(uint32_t timeout_ms) {
   ClosePipe();  // a second open must not leak the first handle
   pipe_handle_ = platform::kInvalidPipe;
   connected_ = false;
+  reply_received_ = false;  // a reused client must not report the last connection's reply
   last_error_text_.clear();
   last_error_code_ = 0;
   const uint64_t start = api_.TickCount();
@@ -191,6 +192,7 @@ void TIPCClient::ClosePipe() {
 }
 
 void TIPCClient::Transact(const TMessageRef& request, uint32_t timeout_ms, TMessageRef& reply) {
+  reply.Reset();  // an out-parameter: after a failed open it holds no earlier reply
   OpenPipe(timeout_ms);
   if (connected_) {
     try {

@@ -43,13 +43,16 @@ class TIPCClient {
   // Stores the name and composes PipePath "\\<HostName>\pipe\<name>".
   void SetServiceName(const std::string& name);
   // Connects within timeout_ms (0 makes no attempt and times out at once). A pipe still open
-  // from an earlier call is closed first.
+  // from an earlier call is closed first, and ReplyReceived is cleared. The time-out is
+  // measured on the monotonic tick count, not the wall clock, so that a clock change while
+  // waiting neither ends the wait early nor stretches it.
   void OpenPipe(uint32_t timeout_ms);
   // Sends the request on the open pipe and reads the reply into reply. REQUIRES: request is set.
   void Exchange(const TMessageRef& request, TMessageRef& reply);
   // Writes the end marker and closes; nothing when no pipe is open.
   void ClosePipe();
-  // OpenPipe, Exchange when connected, and ClosePipe in every case.
+  // OpenPipe, Exchange when connected, and ClosePipe in every case. reply is cleared first, so
+  // after a failed open it is empty.
   void Transact(const TMessageRef& request, uint32_t timeout_ms, TMessageRef& reply);
 
   // 0 waits without bound.

@@ -158,6 +158,22 @@ TEST(IPCClient, OpenFailuresKeepTheirTextAndWriteNothing) {
   }
 }
 
+// The reply is an out-parameter: a caller that keeps one variable for several requests must
+// not see the reply of an earlier request after an open that failed.
+TEST(IPCClient, FailedOpenLeavesNoEarlierReplyBehind) {
+  for (uint32_t timeout : {0u, 5000u}) {
+    SCOPED_TRACE(timeout);
+    Session r;
+    r.api.reads = {Fake::Data(ReplyFrame(RawEntry(u"DATA", Utf16LE(u"19"))))};
+    r.Transact(NewRequestMessage("TAXH", ""));
+    ASSERT_EQ(r.Data(), u"19");
+    r.api.open_errors = {5};
+    r.Transact(NewRequestMessage("TAXH", ""), timeout);
+    EXPECT_FALSE(r.client.ReplyReceived());
+    EXPECT_FALSE(r.reply);
+  }
+}
+
 TEST(IPCClient, WaitingForABusyPipeGetsTheRemainingTime) {
   Session r;
   r.api.open_errors = {kErrorPipeBusy, kErrorPipeBusy, 0};
