@@ -54,8 +54,10 @@ double GrossToNet(double gross, double rate);
 double RoundToFiveHundredths(double x);
 
 // Cuts text at each separator. max_pieces > 0 makes the last piece take the rest unchanged;
-// a separator at the very end adds no empty piece; final_length != 0 pads with empty texts or
-// cuts the list to that length. Empty text or negative max_pieces gives an empty list.
+// a separator at the very end adds no empty piece; final_length > 0 pads with empty texts or
+// cuts the list to that length (a negative one is ignored: no list has that length). Empty text
+// or negative max_pieces gives an empty list, unpadded; an empty separator gives the whole text
+// as the first piece, padded like any other list so that callers may index up to final_length.
 // SplitText(",", "a,b,c,d,e", 4, 4) gives a, b, c, "d,e".
 std::vector<std::string> SplitText(std::string_view separator, std::string_view text,
                                    int max_pieces, int final_length);

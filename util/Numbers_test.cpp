@@ -206,6 +206,10 @@ TEST(SplitText, CutsAtTheSeparator) {
       {"empty separator, padded", "", "a,b", 4, 2, {"a,b", ""}},
       {"long separator", "::", "a::b:c::", 0, 0, {"a", "b:c"}},
       {"case-sensitive", "X", "axbXc", 0, 0, {"axb", "c"}},
+      {"negative final length is ignored", ",", "a,b", 0, -2, {"a", "b"}},
+      {"fewer pieces than the maximum", ",", "a,b", 4, 0, {"a", "b"}},
+      {"separators do not overlap", "aa", "aaa", 0, 0, {"", "a"}},
+      {"the rest may be empty of separators", ",", "a,b,c", 3, 0, {"a", "b", "c"}},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(SplitText(row.sep, row.text, row.max, row.final_length), row.expected) << row.name;
