@@ -40,9 +40,16 @@ std::u16string UnitsFromBytes(const char* bytes, int64_t units) {
 int32_t TRefCountedObject::QueryInterface(const TInterfaceId& iid, void** object) {
   void* found = FindInterface(iid);
   if (found == nullptr && iid == kIID_IInterface) found = static_cast<IInterface*>(this);
-  if (object != nullptr) *object = found;
-  if (found == nullptr) return kENoInterface;
-  AddRef();  // the caller receives a counted reference, as from every query
+  if (found == nullptr) {
+    if (object != nullptr) *object = nullptr;
+    return kENoInterface;
+  }
+  // The caller receives a counted reference, as from every query; without a place to put it
+  // none is taken, since nobody could release it.
+  if (object != nullptr) {
+    *object = found;
+    AddRef();
+  }
   return kSOk;
 }
 

@@ -50,7 +50,8 @@ inline constexpr TInterfaceId kIID_IMessageData = {
 // The three basic operations of every counted interface, in this slot order.
 class IInterface {
  public:
-  // kSOk and the interface in *object when supported, else kENoInterface and null.
+  // kSOk and the interface in *object (a counted reference) when supported, else
+  // kENoInterface and null. A null object only asks: no reference is taken.
   virtual int32_t QueryInterface(const TInterfaceId& iid, void** object) = 0;
   // The new count.
   virtual int32_t AddRef() = 0;

@@ -128,9 +128,13 @@ TEST(StreamStorage, EntriesPassedByAScanAreNotIndexedTwice) {
   Fill(s, Entry(u"A", "") + Entry(u"B", Utf16(u"b")));
   int64_t size = 0;
   ASSERT_TRUE(s.FindEntry(u"B", size));
+  EXPECT_EQ(size, 2);
+  // FindEntry alone (no GetText) must move ScanPosition past what it indexed; a later search
+  // would otherwise index A and B a second time (which ValueOfKey could not show).
+  EXPECT_EQ(s.ScanPosition(), s.Buffer().Size());
   EXPECT_FALSE(s.FindEntry(u"C", size));
   EXPECT_EQ(s.Buffer().Position(), s.Buffer().Size());
-  // A duplicate in the index would not show in ValueOfKey, but the put check sees the name.
+  // The scanned names count for the duplicate check of a later put.
   EXPECT_THROW(s.PutText(u"A", u"x"), Exception);
 }
 
@@ -224,6 +228,11 @@ TEST(StringHash, LastInsertedWinsAndClearAllEmpties) {
   for (int i = 0; i < 100000; ++i)
     h.AddKey("same", i);  // one long chain
   EXPECT_EQ(h.ValueOfKey("same"), 99999);
+
+  TStringHash no_buckets(0);
+  no_buckets.AddKey("DATA", 4);
+  EXPECT_EQ(no_buckets.ValueOfKey("DATA"), 4);
+  EXPECT_EQ(no_buckets.ValueOfKey("COMMAND"), -1);
 }
 
 // Counts how many instances are alive, to see when the last reference frees one.
@@ -264,6 +273,10 @@ TEST(RefCounted, QueryInterfaceAnswersOnlyWhatTheObjectOffers) {
   const TInterfaceId other = {0x12345678, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
   EXPECT_EQ(m->QueryInterface(other, &out), kENoInterface);
   EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(dynamic_cast<TRefCountedObject*>(m.Get())->RefCount(), 1);
+  // Without a place for the reference none is taken, or the message could never be freed.
+  EXPECT_EQ(m->QueryInterface(kIID_IInterface, nullptr), kSOk);
+  EXPECT_EQ(m->QueryInterface(other, nullptr), kENoInterface);
   EXPECT_EQ(dynamic_cast<TRefCountedObject*>(m.Get())->RefCount(), 1);
 }
 

@@ -1,9 +1,10 @@
 // TStringHash: a chained hash table from 8-bit text keys to 32-bit values, used to find the
 // entries of a message's value buffer by name (see MessageData.h).
 //
-// The bucket of a key is HashKey(key) modulo the bucket count, fixed at construction. AddKey
-// puts the new item at the head of its chain without looking for an equal key, so the value
-// inserted last wins; ValueOfKey gives -1 for a key that is not there. The hash owns its items.
+// The bucket of a key is HashKey(key) modulo the bucket count, fixed at construction (0 counts
+// as 1, so that no count can make the modulo divide by zero). AddKey puts the new item at the
+// head of its chain without looking for an equal key, so the value inserted last wins;
+// ValueOfKey gives -1 for a key that is not there. The hash owns its items.
 // No locking: one thread at a time.
 #pragma once
 
