@@ -1,7 +1,6 @@
 #include "json/TKXJSON.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -124,10 +123,13 @@ TKXOwned<TKXJSONboolean> TKXCustomJSON::NewBoolean(bool value) {
 // ---- scalars ----
 
 TVariant TKXJSONnumber::GetValue() const {
-  if (std::isfinite(value_) && std::fabs(value_) > DBL_MAX) {
+  // Overflow is decided on the rounded result: a value a little above DBL_MAX that rounds to it
+  // (1.7976931348623158e308) is still a double, as it is for the floating-point unit.
+  const double value = static_cast<double>(value_);
+  if (std::isinf(value) && std::isfinite(value_)) {
     throw EVariantOverflowError("Floating point overflow");
   }
-  return TVariant::FromDouble(static_cast<double>(value_));
+  return TVariant::FromDouble(value);
 }
 
 void TKXJSONnumber::SetValue(const TVariant& value) {

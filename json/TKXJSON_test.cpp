@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <random>
 #include <set>
 #include <vector>
@@ -79,6 +80,11 @@ TEST(JSONValues, ScalarsGetAndSetThroughVariants) {
   EXPECT_EQ(number->Value(), 2.5L);  // unchanged
   auto huge = TKXCustomJSON::NewNumber(1e4000L);
   EXPECT_THROW(huge->GetValue(), EVariantOverflowError);
+  EXPECT_THROW(TKXCustomJSON::NewNumber(-1.797693134862316e308L)->GetValue(),
+               EVariantOverflowError);
+  // Above DBL_MAX but rounding to it: still a double, not an overflow.
+  EXPECT_EQ(TKXCustomJSON::NewNumber(1.7976931348623158e308L)->GetValue().ToDouble(), DBL_MAX);
+  EXPECT_EQ(TKXCustomJSON::NewNumber(-1.7976931348623158e308L)->GetValue().ToDouble(), -DBL_MAX);
 
   auto text = TKXCustomJSON::NewString(u"a\u00E4");
   EXPECT_EQ(text->GetValue().ToWide(), u"a\u00E4");
