@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 #include "exchange/IPCValue.h"
@@ -221,7 +222,7 @@ TExchangeHost::~TExchangeHost() {
   Shutdown();
 }
 
-bool TExchangeHost::Start(std::string& error) {
+bool TExchangeHost::Start(std::string& error, const RetryPolicy& retry) {
   server_ = platform::PipeServer::Create(options_.pipe_name);
   if (!server_.IsOpen()) {
     const uint32_t code = platform::GetLastError();
@@ -230,9 +231,16 @@ bool TExchangeHost::Start(std::string& error) {
                                                    : platform::SysErrorMessage(code));
     return false;
   }
-  ForceDirectories(options_.data_folder);
-  service_file_ = TempFolder() + kLocalServiceFileName;
-  SaveListRetry({options_.pipe_name}, service_file_);
+  try {
+    ForceDirectories(options_.data_folder);
+    service_file_ = TempFolder() + kLocalServiceFileName;
+    SaveListRetry({options_.pipe_name}, service_file_, retry);
+  } catch (const std::exception& e) {
+    // Nobody would find a pipe that no service file names.
+    server_.Close();
+    error = std::string("cannot announce the pipe: ") + e.what();
+    return false;
+  }
   log_("listening on \\\\.\\pipe\\" + options_.pipe_name + " (" + server_.SocketPath() +
        "); service file " + service_file_);
   return true;
@@ -250,9 +258,17 @@ void TExchangeHost::Run(const std::function<bool()>& stop) {
       continue;
     }
     std::lock_guard<std::mutex> lock(mutex_);
+    try {
+      std::thread([this, pipe] { ServeOn(pipe); }).detach();
+    } catch (const std::system_error& e) {
+      // Out of threads: this client gets a broken pipe, and Shutdown must not wait for a
+      // thread that never ran.
+      platform::CloseHandle(pipe);
+      log_(std::string("cannot serve a connection: ") + e.what());
+      continue;
+    }
     open_.push_back(pipe);
     ++active_;
-    std::thread([this, pipe] { ServeOn(pipe); }).detach();
   }
 }
 

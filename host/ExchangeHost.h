@@ -28,6 +28,7 @@
 
 #include "exchange/MessageData.h"
 #include "platform/Pipe.h"
+#include "util/Files.h"
 
 namespace rb {
 
@@ -89,12 +90,15 @@ class TExchangeHost {
   const THostOptions& Options() const { return options_; }
 
   // Creates the pipe and writes its name as the first line of the local-service file in
-  // TempFolder(). False with error set when the pipe cannot be created.
-  bool Start(std::string& error);
-  // Accepts connections until stop() is true (checked every 100 ms).
+  // TempFolder(), retrying the write as retry says. False with error set, and no pipe left
+  // open, when the pipe cannot be created or the file cannot be written.
+  bool Start(std::string& error, const RetryPolicy& retry = {});
+  // Accepts connections until stop() is true (checked every 100 ms). A connection whose thread
+  // cannot be started is closed at once.
   void Run(const std::function<bool()>& stop);
   // Ends open connections, removes the pipe and (when it still names this pipe) the
-  // local-service file. Idempotent.
+  // local-service file. Idempotent. REQUIRES: Run has returned, so that no connection is
+  // accepted while the others are being ended.
   void Shutdown();
 
  private:

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -193,6 +194,28 @@ TEST_F(Handler, BadFramesDropTheConnectionWithoutAReply) {
     s.thread.join();
     EXPECT_EQ(s.requests, 0);
   }
+}
+
+TEST(ExchangeHost, ServiceFileThatCannotBeWrittenStopsTheStart) {
+  // A folder in the file's place makes every write fail.
+  const std::string service_file = TempFolder() + kLocalServiceFileName;
+  ASSERT_TRUE(ForceDirectories(service_file));
+  THostOptions options;
+  options.pipe_name = "unannounced";
+  options.data_folder = TempFolder("unannounced-data");
+  std::vector<std::string> log;
+  TExchangeHost host(options, [&](const std::string& line) { log.push_back(line); });
+  RetryPolicy once;
+  once.attempts = 1;
+  once.sleep = [](uint32_t) {};
+  std::string error;
+  EXPECT_FALSE(host.Start(error, once));
+  EXPECT_EQ(error.rfind("cannot announce the pipe: ", 0), 0u) << error;
+  // No pipe is left that nobody could find.
+  EXPECT_EQ(platform::CreateFileA("\\\\.\\pipe\\unannounced", 0xC0000000, 0, 3),
+            platform::kInvalidPipe);
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorFileNotFound);
+  std::filesystem::remove(service_file);
 }
 
 }  // namespace

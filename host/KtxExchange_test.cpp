@@ -1,6 +1,7 @@
 // The client against the real ktx-exchange program, started as a child process that shares
 // this test's private temporary folder.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <fstream>
@@ -103,6 +104,23 @@ TEST_F(KtxExchange, SecondHostOnTheSameNameRefusesToStart) {
                                     {{"XDG_RUNTIME_DIR", TTestPipeFolder::Folder()}});
   EXPECT_EQ(second.Wait(5000), 1);
   EXPECT_EQ(ReadIPCValue("TAXH"), "19");  // the first one still serves
+}
+
+// A temporary folder that others may write to must not receive the service's files; the
+// service says so and exits with 1 instead of ending on an uncaught exception.
+TEST(KtxExchangeStart, UntrustedTemporaryFolderEndsWithAnError) {
+  const std::string open_folder = TTestPipeFolder::Folder() + "/open-to-all";
+  ASSERT_EQ(::mkdir(open_folder.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(open_folder.c_str(), 0777), 0);
+  for (const bool with_data_folder : {false, true}) {
+    SCOPED_TRACE(with_data_folder);
+    std::vector<std::string> args = {"--pipe-name", "ktx-untrusted"};
+    if (with_data_folder) args.insert(args.end(), {"--data-folder", TempFolder()});
+    platform::ChildProcess child =
+        platform::ChildProcess::Start(KTX_EXCHANGE_PATH, args, {{"XDG_RUNTIME_DIR", open_folder}});
+    ASSERT_TRUE(child.Running());
+    EXPECT_EQ(child.Wait(5000), 1);
+  }
 }
 
 }  // namespace

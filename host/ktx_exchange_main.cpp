@@ -1,5 +1,6 @@
 // ktx-exchange: the stand-in for Kontorix's exchange service. See host/ExchangeHost.h.
 #include <cstdio>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,12 +28,18 @@ int main(int argc, char** argv) {
     std::lock_guard<std::mutex> lock(log_mutex);
     std::fprintf(stderr, "ktx-exchange: %s\n", line.c_str());
   };
-  rb::TExchangeHost host(options, log);
-  if (!host.Start(error)) {
-    log(error);
+  // The defaults need the private temporary folder, which raises when it cannot be trusted.
+  try {
+    rb::TExchangeHost host(options, log);
+    if (!host.Start(error)) {
+      log(error);
+      return 1;
+    }
+    host.Run([] { return platform::StopRequested(); });
+    host.Shutdown();
+  } catch (const std::exception& e) {
+    log(e.what());
     return 1;
   }
-  host.Run([] { return platform::StopRequested(); });
-  host.Shutdown();
   return 0;
 }
