@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "json/Utf8.h"
 #include "platform/CodePage.h"
 #include "util/Errors.h"
 #include "util/Files.h"
@@ -374,33 +375,6 @@ class TKXJSONStreamer::Parser {
       scratch_ += static_cast<char>(0x80 + ((code >> 6) & 0x3F));
       scratch_ += static_cast<char>(0x80 + (code & 0x3F));
     }
-  }
-
-  // The tolerant UTF-8 rule: bit 0x20 of a lead byte >= 0x80 makes a three-byte sequence, else a
-  // two-byte one; following bytes must be 0x80..0xBF. False for a cut-off or broken sequence.
-  static bool DecodeUtf8(std::string_view bytes, char16_t* out, size_t& length) {
-    const size_t n = bytes.size();
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    auto trailing = [&](size_t i) { return i < n && (byte(i) & 0xC0) == 0x80; };
-    size_t o = 0;
-    for (size_t i = 0; i < n;) {
-      const unsigned lead = byte(i);
-      if (lead < 0x80) {
-        out[o++] = static_cast<char16_t>(lead);
-        i += 1;
-      } else if (lead & 0x20) {
-        if (!trailing(i + 1) || !trailing(i + 2)) return false;
-        out[o++] =
-            static_cast<char16_t>(lead * 4096 + (byte(i + 1) & 0x3F) * 64 + (byte(i + 2) & 0x3F));
-        i += 3;
-      } else {
-        if (!trailing(i + 1)) return false;
-        out[o++] = static_cast<char16_t>((lead & 0x3F) * 64 + (byte(i + 1) & 0x3F));
-        i += 2;
-      }
-    }
-    length = o;
-    return true;
   }
 
   // An array or an object. The children gather on a stack shared by all levels and move into

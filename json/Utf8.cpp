@@ -4,28 +4,37 @@
 
 namespace rb {
 
-std::u16string Utf8ToWide(std::string_view bytes) {
-  std::u16string out;
-  out.reserve(bytes.size());
+bool DecodeUtf8(std::string_view bytes, char16_t* out, size_t& length) {
   const size_t n = bytes.size();
   auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
   auto trailing = [&](size_t i) { return i < n && (byte(i) & 0xC0) == 0x80; };
+  size_t o = 0;
   for (size_t i = 0; i < n;) {
     const unsigned lead = byte(i);
     if (lead < 0x80) {
-      out += static_cast<char16_t>(lead);
+      out[o++] = static_cast<char16_t>(lead);
       i += 1;
     } else if (lead & 0x20) {
-      if (!trailing(i + 1) || !trailing(i + 2)) return {};
+      if (!trailing(i + 1) || !trailing(i + 2)) return false;
       // The lead's top bits overflow 16 bits and are cut off, which leaves its low nibble.
-      out += static_cast<char16_t>(lead * 4096 + (byte(i + 1) & 0x3F) * 64 + (byte(i + 2) & 0x3F));
+      out[o++] =
+          static_cast<char16_t>(lead * 4096 + (byte(i + 1) & 0x3F) * 64 + (byte(i + 2) & 0x3F));
       i += 3;
     } else {
-      if (!trailing(i + 1)) return {};
-      out += static_cast<char16_t>((lead & 0x3F) * 64 + (byte(i + 1) & 0x3F));
+      if (!trailing(i + 1)) return false;
+      out[o++] = static_cast<char16_t>((lead & 0x3F) * 64 + (byte(i + 1) & 0x3F));
       i += 2;
     }
   }
+  length = o;
+  return true;
+}
+
+std::u16string Utf8ToWide(std::string_view bytes) {
+  std::u16string out(bytes.size(), u'\0');
+  size_t length = 0;
+  if (!DecodeUtf8(bytes, out.data(), length)) return {};
+  out.resize(length);
   return out;
 }
 

@@ -13,6 +13,10 @@ namespace rb {
 // Malformed input (a sequence cut off by the end, a following byte outside 0x80..0xBF) gives the
 // empty text as a whole; the lead byte itself is not checked further.
 std::u16string Utf8ToWide(std::string_view bytes);
+// The same decoding for callers that handle malformed input themselves (the JSON reader falls
+// back to the code page): writes at most bytes.size() code units to out and sets length. False
+// for malformed input; out then holds a partial result and length is unchanged.
+bool DecodeUtf8(std::string_view bytes, char16_t* out, size_t& length);
 std::string WideToUtf8(std::u16string_view text);
 // 8-bit text in the system code page to UTF-8 bytes.
 std::string CodePageToUtf8(std::string_view text);

@@ -26,6 +26,25 @@ TEST(Utf8, FourByteLeadIsReadAsThreeBytesTruncatedTo16Bits) {
   EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98\x80"), u"");
 }
 
+TEST(Utf8, LeadBytesAreNotCheckedBeyondBit0x20) {
+  // A follower byte in the lead's place still starts a sequence: 80 80 is U+0000, A0 80 80
+  // (bit 0x20 set) a three-byte one.
+  EXPECT_EQ(Utf8ToWide("\x80\x80"), std::u16string(1, u'\0'));
+  EXPECT_EQ(Utf8ToWide("\xA0\x80\x81"), std::u16string(1, char16_t(0x0001)));
+  EXPECT_EQ(Utf8ToWide("\xC0\xBF"), u"?");  // an overlong form is decoded, not refused
+}
+
+TEST(Utf8, DecodeReportsMalformedInputWithoutTouchingTheLength) {
+  char16_t out[8] = {};
+  size_t length = 99;
+  EXPECT_FALSE(DecodeUtf8("ab\xE2\x82", out, length));
+  EXPECT_EQ(length, 99u);
+  ASSERT_TRUE(DecodeUtf8("\xE2\x82\xACz", out, length));
+  EXPECT_EQ(std::u16string(out, length), u"\u20ACz");
+  ASSERT_TRUE(DecodeUtf8("", out, length));
+  EXPECT_EQ(length, 0u);
+}
+
 TEST(Utf8, EncodesEachUnitOnItsOwn) {
   EXPECT_EQ(WideToUtf8(u"\u20AC"), "\xE2\x82\xAC");
   EXPECT_EQ(WideToUtf8(u"plain ASCII 123"), "plain ASCII 123");
