@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -32,6 +33,10 @@ int HexValue(unsigned char c) {
 
 // Powers of ten that long double holds exactly (5^27 < 2^64).
 constexpr int kExactPowers = 27;
+// The fast path below needs 19 digits and those powers exact, that is a mantissa of 64 bits or
+// more (x87 extended, quad). Where long double is a plain double (MSVC), every number takes the
+// correctly rounded conversion instead.
+constexpr bool kExactFastPath = std::numeric_limits<long double>::digits >= 64;
 const long double* PowersOfTen() {
   static const auto table = [] {
     struct Table {
@@ -90,7 +95,7 @@ long double ConvertNumber(std::string_view text) {
     scale += exp_negative ? -exponent : exponent;
   }
   if (exact && mantissa == 0) return negative ? -0.0L : 0.0L;
-  if (exact && scale >= -kExactPowers && scale <= kExactPowers) {
+  if (kExactFastPath && exact && scale >= -kExactPowers && scale <= kExactPowers) {
     const long double m = static_cast<long double>(mantissa);
     const long double v = scale >= 0 ? m * PowersOfTen()[scale] : m / PowersOfTen()[-scale];
     return negative ? -v : v;
