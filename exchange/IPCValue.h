@@ -9,8 +9,12 @@
 //
 // Failure: an unanswered request yields the last try's text (as a rule empty) and no error,
 // unless raise_on_failure is set: then the first unanswered try raises TIPCClientException
-// ("ReadIPCValueSync: Der Server <name> antwortet nicht") without a pause. Blocks the caller:
-// about 150 ms when the service is missing, up to about 15 s while its pipe stays busy.
+// ("ReadIPCValueSync: Der Server <name> antwortet nicht") without a pause. Reading the
+// local-service file raises in either case when the file stays unreadable through its retries
+// or when TempFolder() refuses an untrusted temporary folder (EOSError): neither is a missing
+// answer, and the user must learn of it. Blocks the caller: about 150 ms when the service is
+// missing, up to about 15 s while its pipe stays busy, and up to the read bound (30 s) on each
+// of three tries while a connected service does not reply.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,8 @@
 #include "exchange/IPCValue.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <fstream>
@@ -133,6 +135,23 @@ TEST_F(IPCValue, UnansweredRequestReturnsTheLastTrysText) {
   }
   EXPECT_EQ(ReadIPCValueSync("TAXH", false, "", Settings()), "three");
   EXPECT_EQ(pauses.size(), 3u);
+}
+
+// Not a missing answer: the request must not go on as if the service were merely absent.
+TEST_F(IPCValue, UntrustedTemporaryFolderRaisesEvenWithoutRaiseOnFailure) {
+  const std::string trusted = TTestPipeFolder::Folder();
+  const std::string open_folder = trusted + "/open-to-all";
+  ASSERT_EQ(::mkdir(open_folder.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(open_folder.c_str(), 0777), 0);
+  ::setenv("XDG_RUNTIME_DIR", open_folder.c_str(), 1);
+  try {
+    ReadIPCValue("TAXH", Settings());
+    ADD_FAILURE() << "no exception";
+  } catch (const EOSError& e) {
+    EXPECT_EQ(e.ErrorCode(), 5u);
+  }
+  ::setenv("XDG_RUNTIME_DIR", trusted.c_str(), 1);
+  EXPECT_TRUE(api.open_paths.empty());
 }
 
 }  // namespace
