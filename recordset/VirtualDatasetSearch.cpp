@@ -304,10 +304,13 @@ bool TVirtualDataSet::SearchRecords(const std::string& field_names, const std::s
         "Die Zieldatenmenge einer Suche darf nicht die durchsuchte Datenmenge sein");
   std::vector<TField*> fields = SearchFields(field_names);
   std::vector<std::string> words = SplitSearchWords(key_values);
-  if (transform)
+  std::string key_text;  // stands in for the words when there are none
+  if (transform) {
     for (std::string& word : words)
       word = transform(word);
-  if (words.empty()) words.push_back(transform ? transform(key_values) : std::string());
+    key_text = transform(key_values);
+  }
+  if (words.empty()) words.push_back(key_text);
 
   const TBookmark saved = GetBookmark();
   auto saved_index = active_.current ? active_.index : -1;
