@@ -529,7 +529,6 @@ void* TKXArena::AllocateSlow(size_t size, size_t align) {
   chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunk));
   cur_ = chunks_.back().get();
   end_ = cur_ + chunk;
-  reserved_ += chunk;
   next_chunk_ = std::min<size_t>(next_chunk_ * 2, 1024 * 1024);
   return Allocate(size, align);
 }

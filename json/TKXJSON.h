@@ -236,7 +236,8 @@ class TKXJSONcustomlist : public TKXCustomJSON {
   virtual int32_t IndexOfItem(const TKXCustomJSON* value) const;
   // Typed reads of the child (array) or member value (object) at index: 0, empty or false when
   // there is none, EInvalidCast when it is of another class. ItemAsInteger truncates toward zero
-  // and raises EVariantOverflowError beyond the 32-bit range.
+  // and raises EVariantOverflowError beyond the 32-bit range rather than wrap around to a wrong
+  // count.
   virtual int32_t ItemAsInteger(int32_t index);
   virtual std::string ItemAsText(int32_t index);
   virtual std::u16string ItemAsWideText(int32_t index);
@@ -395,8 +396,6 @@ class TKXArena {
   void Shrink(void* latest, size_t old_size, size_t new_size) {
     if (static_cast<char*>(latest) + old_size == cur_) cur_ -= old_size - new_size;
   }
-  // Bytes obtained from the heap.
-  size_t Reserved() const { return reserved_; }
 
  private:
   void* AllocateSlow(size_t size, size_t align);
@@ -405,7 +404,6 @@ class TKXArena {
   char* cur_ = nullptr;
   char* end_ = nullptr;
   size_t next_chunk_ = 16 * 1024;
-  size_t reserved_ = 0;
 };
 
 template <class T, class... Args>
