@@ -147,6 +147,8 @@ bool TStreamStorage::FindEntry(std::u16string_view name, int64_t& value_size) {
     const int32_t name_length = GetLE<int32_t>(data + p);
     if (name_length < 0 || name_length > end - p - 4 - 8) break;
     const int64_t size_position = p + 4 + name_length;
+    // The index holds 32-bit positions: an entry past 2 GiB could only be indexed wrongly.
+    if (size_position > INT32_MAX) break;
     const int64_t size = GetLE<int64_t>(data + size_position);
     if (size < 0 || size > end - size_position - 8) break;
     std::u16string entry_name = UnitsFromBytes(data + p + 4, name_length / 2);

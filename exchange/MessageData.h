@@ -147,7 +147,8 @@ class TStreamStorage {
   // On true, Buffer() stands at the first value byte and value_size is the value's byte count,
   // which the buffer is known to hold. Entries are indexed lazily: a name not met before is
   // searched from ScanPosition on, indexing every whole entry passed. A corrupt entry (negative
-  // or overlong name or value) ends the search with false, the position at the buffer's end.
+  // or overlong name or value) ends the search with false, the position at the buffer's end;
+  // so does an entry whose value size lies beyond 2 GiB, where the index cannot point.
   bool FindEntry(std::u16string_view name, int64_t& value_size);
 
   // Appends fields 1 to 3 of an entry; raises on a duplicate name (see the file's contract).
