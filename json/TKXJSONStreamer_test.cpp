@@ -279,6 +279,22 @@ TEST(Reader, MembersKeepOrderAndTheFirstOfAName) {
   EXPECT_EQ(object->MemberValue(u"B"), nullptr);
 }
 
+TEST(Reader, NamesAreDecodedLikeStringsWhateverTheirSpelling) {
+  // "a" and "\u0061" are one name spelled twice; "\xE4" (code page) and C3 A4 (UTF-8) another.
+  TKXJSONPtr root = Read(
+      "[{\"a\":1,\"\\u0061\":2,\"\xE4\":3,\"\xC3\xA4\":4},"
+      "{\"\\u0061\":5,\"a\":6,\"\xC3\xA4\":7,\"\xE4\":8}]");
+  ASSERT_NE(root, nullptr);
+  for (int i = 0; i < 2; ++i) {
+    auto* object = static_cast<TKXJSON*>(root->GetItem(i));
+    ASSERT_EQ(object->ItemCount(), 4) << i;
+    EXPECT_EQ(object->MemberName(1), u"a") << i;
+    EXPECT_EQ(object->MemberName(3), u"\u00E4") << i;
+    EXPECT_EQ(object->MemberValue(u"a")->GetValue().ToDouble(), 1 + 4 * i) << i;
+    EXPECT_EQ(object->MemberValue(u"\u00E4")->GetValue().ToDouble(), 3 + 4 * i) << i;
+  }
+}
+
 TEST(Reader, NestedObjectsShareNamesButNotValues) {
   TKXJSONPtr root = Read(R"([{"n":"a","m":1},{"n":"b","m":2},{"m":3,"n":"c"}])");
   ASSERT_NE(root, nullptr);
