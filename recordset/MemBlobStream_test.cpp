@@ -304,5 +304,38 @@ TEST(BlobStream, NoRecordToWorkOn) {
   EXPECT_EQ(s->Size(), 0);
 }
 
+// A record set whose fields read from a buffer other than the cursor's (as while a view draws
+// a row that is not current).
+class SideBufferSet : public TVirtualDataSet {
+ public:
+  TRecordBuffer side;
+  bool use_side = false;
+
+ protected:
+  TRecordBuffer* GetActiveBuffer() override {
+    return use_side ? &side : TVirtualDataSet::GetActiveBuffer();
+  }
+};
+
+TEST(BlobStream, AnotherBufferReadsTheStoredRecord) {
+  SideBufferSet ds;
+  ds.LoadFieldDefsFromText("NOTE,16,0\r\n", true);
+  for (const char* text : {"eins", "zwei"}) {
+    ds.Append();
+    ds.FieldByName("NOTE")->SetAsString(text);
+    ds.Post();
+  }
+  ds.side.blobs = {"veraltet"};
+  ds.side.index = 1;
+  ds.side.current = true;
+  ds.use_side = true;
+  auto s = ds.CreateBlobStream(*ds.FieldByName("NOTE"), TBlobStreamMode::bmRead);
+  EXPECT_FALSE(static_cast<TMemBlobStream&>(*s).Cached());
+  EXPECT_EQ(ReadAll(*s), "zwei");
+  ds.side.index = 7;  // no such record: the buffer's own blob
+  s->SetPosition(0);
+  EXPECT_EQ(ReadAll(*s), "veraltet");
+}
+
 }  // namespace
 }  // namespace rb
