@@ -78,36 +78,26 @@ bool TIPCClient::Write(const void* bytes, uint32_t count) {
   return api_.WriteFile(pipe_handle_, bytes, count, &written);
 }
 
-bool TIPCClient::ReadSome(uint32_t count, uint32_t& got) {
+bool TIPCClient::ReadSome(char* into, uint32_t count, uint32_t& got) {
   got = 0;
-  bool ok = api_.ReadFile(pipe_handle_, staging_.get(), count, &got);
+  bool ok = api_.ReadFile(pipe_handle_, into, count, &got);
   if (!ok && api_.LastError() == platform::kErrorMoreData) ok = true;
   if (got > count) got = count;  // a misreporting system must not make us read past the buffer
-  if (ok && got == 0) {
+  if (!ok) {
+    last_error_code_ = api_.LastError();
+    return false;
+  }
+  if (got == 0) {
     // A byte pipe blocks until data comes or fails; "success, nothing" would loop forever.
     last_error_code_ = platform::kErrorNoData;
     return false;
   }
-  if (!ok) last_error_code_ = api_.LastError();
-  return ok;
+  return true;
 }
 
 bool TIPCClient::ReadExact(uint32_t count) {
-  uint32_t have = 0;
-  while (have < count) {
-    uint32_t got = 0;
-    bool ok = api_.ReadFile(pipe_handle_, staging_.get() + have, count - have, &got);
-    if (!ok && api_.LastError() == platform::kErrorMoreData) ok = true;
-    if (got > count - have) got = count - have;
-    if (!ok) {
-      last_error_code_ = api_.LastError();
-      return false;
-    }
-    if (got == 0) {
-      last_error_code_ = platform::kErrorNoData;
-      return false;
-    }
-    have += got;
+  for (uint32_t have = 0, got = 0; have < count; have += got) {
+    if (!ReadSome(staging_.get() + have, count - have, got)) return false;
   }
   return true;
 }
@@ -168,7 +158,7 @@ void TIPCClient::Exchange(const TMessageRef& request, TMessageRef& reply) {
   int64_t total = 0;
   while (reply_size > 0 && total < reply_size) {
     uint32_t got = 0;
-    const bool ok = ReadSome(kIPCStagingSize, got);
+    const bool ok = ReadSome(staging_.get(), kIPCStagingSize, got);
     const int64_t wanted = reply_size - total;
     in.WriteBuffer(staging_.get(), got < wanted ? got : wanted);
     total += got;

@@ -69,8 +69,10 @@ class TIPCClient {
 
  private:
   void Fail(const char* text, uint32_t code);
-  // One read into the staging buffer; a read that reports 234 (more data) counts as done.
-  bool ReadSome(uint32_t count, uint32_t& got);
+  // One read of up to count bytes into into; a read that reports 234 (more data) counts as
+  // done, one that succeeds without a byte fails with 232. got holds what arrived, also on a
+  // failure.
+  bool ReadSome(char* into, uint32_t count, uint32_t& got);
   // Reads exactly count bytes (count <= kIPCStagingSize) into the staging buffer, piece by piece.
   bool ReadExact(uint32_t count);
   bool Write(const void* bytes, uint32_t count);
