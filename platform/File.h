@@ -41,6 +41,8 @@ class File {
   File& operator=(const File&) = delete;
   ~File();
 
+  // A FIFO opens without waiting for the other side (reading one without a writer gives 0);
+  // a folder fails with 5.
   static File Open(std::string_view path, FileAccess access, FileShare share, FileCreate create);
 
   bool IsOpen() const { return fd_ >= 0; }
@@ -62,7 +64,8 @@ class File {
 };
 
 // The file system's name for an 8-bit path, and back. On Linux: code page to UTF-8; a name
-// from the file system that is not valid UTF-8 is taken byte for byte.
+// from the file system that is not valid UTF-8 is taken byte for byte (it does not lead back
+// to the same file), and characters outside the code page become '?'.
 std::string NativePath(std::string_view ansi_path);
 std::string AnsiPathFromNative(std::string_view native_path);
 

@@ -1,11 +1,14 @@
 #include "platform/FileSystem.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include "platform/SysError.h"
@@ -119,6 +122,19 @@ TEST_F(FileSystemTest, CopyOntoItselfKeepsTheFile) {
   EXPECT_FALSE(CopyFile(dir_ + "/same", dir_ + "/same", false));
   EXPECT_FALSE(CopyFile(dir_ + "/same", dir_ + "/alias", false));
   EXPECT_EQ(Read(dir_ + "/same"), "keep me");
+}
+
+TEST_F(FileSystemTest, CopyFromAFifoDoesNotWaitForAWriter) {
+  const std::string fifo = dir_ + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto copied = std::async(std::launch::async, [&] { return CopyFile(fifo, dir_ + "/dst", true); });
+  if (copied.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // frees the waiting open
+    copied.wait();
+    FAIL() << "the copy waited for a writer";
+  }
+  EXPECT_TRUE(copied.get());
+  EXPECT_EQ(Read(dir_ + "/dst"), "");
 }
 
 TEST_F(FileSystemTest, FindFirstFileMatchesWildcards) {

@@ -3,7 +3,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <future>
 
 #include "platform/SysError.h"
 
@@ -133,6 +137,35 @@ TEST_F(FileTest, ForeignFlockDoesNotHangAnOpen) {
   File f = File::Open(path, FileAccess::kRead, FileShare::kDenyWrite, FileCreate::kOpenExisting);
   EXPECT_TRUE(f.IsOpen());
   ::close(foreign);
+}
+
+TEST_F(FileTest, AFifoDoesNotHoldTheOpenUp) {
+  // Regression: a FIFO where a file was expected made the open wait for a writer forever.
+  const std::string path = dir_ + "/fifo";
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  for (const FileAccess access : {FileAccess::kRead, FileAccess::kWrite}) {
+    auto opened = std::async(std::launch::async, [&] {
+      File f = File::Open(path, access, FileShare::kDenyNone, FileCreate::kOpenExisting);
+      char byte;
+      return f.IsOpen() ? f.Read(&byte, 1) : int64_t{-2};
+    });
+    if (opened.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      // Free the waiting open with a partner that comes and goes, so that the test ends.
+      ::close(
+          ::open(path.c_str(), (access == FileAccess::kRead ? O_WRONLY : O_RDONLY) | O_NONBLOCK));
+      opened.wait();
+      FAIL() << "the open waited for the other side";
+    }
+    // Reading without a writer is the end of the data; writing without a reader fails.
+    EXPECT_EQ(opened.get(), access == FileAccess::kRead ? 0 : -2);
+  }
+}
+
+TEST_F(FileTest, OpenFailsOnAFolder) {
+  const File f =
+      File::Open(dir_, FileAccess::kRead, FileShare::kDenyNone, FileCreate::kOpenExisting);
+  EXPECT_FALSE(f.IsOpen());
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
 }
 
 TEST_F(FileTest, CodePagePathsAreStoredAsUtf8) {

@@ -73,7 +73,7 @@ bool AcquireSharing(int fd, const std::string& native, FileAccess access, FileSh
   const bool denies_write = share == FileShare::kExclusive || share == FileShare::kDenyWrite;
   int lfd = fd;
   if (!reads) {
-    lock_fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    lock_fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (lock_fd < 0) return true;  // cannot read it: nothing to lock with
     lfd = lock_fd;
   }
@@ -134,7 +134,9 @@ std::string AnsiPathFromNative(std::string_view p) {
           static_cast<char16_t>(((c & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F));
       i += 3;
     } else {
-      // Not UTF-8: keep the byte so that the name still round-trips to the same file.
+      // Not UTF-8: no code-page text names this file (NativePath would encode these bytes
+      // again), as on Windows a name outside the code page has no 8-bit form. The raw bytes
+      // at least show the name as it is.
       return std::string(p);
     }
   }
@@ -166,7 +168,9 @@ File File::Open(std::string_view path, FileAccess access, FileShare share, FileC
     SetLastError(path.empty() ? kErrorPathNotFound : kErrorInvalidName);
     return File();
   }
-  int flags = O_CLOEXEC;
+  // Without O_NONBLOCK, opening a FIFO (which a name in a shared folder may turn out to be)
+  // waits for a partner process forever; it is cleared again once the file is open.
+  int flags = O_CLOEXEC | O_NONBLOCK;
   switch (access) {
     case FileAccess::kRead:
       flags |= O_RDONLY;
@@ -213,6 +217,12 @@ File File::Open(std::string_view path, FileAccess access, FileShare share, FileC
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
     SetLastError(kErrorAccessDenied);
+    return File();
+  }
+  const int status = ::fcntl(fd, F_GETFL);
+  if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    SetErrno();
+    ::close(fd);
     return File();
   }
   int lock_fd = -1;

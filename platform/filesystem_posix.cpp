@@ -161,7 +161,8 @@ bool RemoveDirectory(std::string_view path) {
 bool CopyFile(std::string_view from, std::string_view to, bool fail_if_exists) {
   std::string src, dst;
   if (!ToNative(from, src) || !ToNative(to, dst)) return false;
-  FdCloser in{::open(src.c_str(), O_RDONLY | O_CLOEXEC)};
+  // O_NONBLOCK: a FIFO in place of the source must not hold the copy up; files ignore it.
+  FdCloser in{::open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
   if (in.fd < 0) {
     SetErrorFor(src, errno);
     return false;
