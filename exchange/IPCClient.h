@@ -14,8 +14,8 @@
 // The request belongs to the caller; the reply is created by Exchange once the request has
 // gone out whole and may hold a partial reply when reading broke off.
 //
-// Reads are bounded: a read that gets no byte within ReadTimeout() (30 s unless set) fails
-// with 121, so a service that accepts and never answers cannot hold the caller forever. A
+// Reads and writes are bounded: one that moves no byte within ReadTimeout() (30 s unless set)
+// fails with 121, so a service that accepts and never answers cannot hold the caller forever. A
 // reply that carries more data than it announced fails with 13 (the surplus is dropped).
 #pragma once
 

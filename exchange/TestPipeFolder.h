@@ -29,7 +29,7 @@ class TTestPipeFolder : public ::testing::Environment {
   static inline std::string folder_;
 };
 
-// Register once per test program: `static auto* env = ::testing::AddGlobalTestEnvironment(...)`.
+// Including this header registers the environment, once per test program.
 inline ::testing::Environment* const kTestPipeFolder =
     ::testing::AddGlobalTestEnvironment(new TTestPipeFolder);
 
