@@ -395,10 +395,16 @@ void TXWriter::SetRoot(TXComponent* root) {
   lookup_root_ = root;
 }
 
-// On failure the bytes stay buffered, so a caller may retry once the stream can take them.
+// On failure the bytes the stream did not take stay buffered, and only those: a retry (the
+// destructor's, or the caller's once the stream can take them) then neither loses nor repeats a
+// byte, even when the stream took part of the block before it failed.
 void TXWriter::FlushBuffer() {
-  stream_.WriteBuffer(buffer_.get(), buf_pos_);
-  buf_pos_ = 0;
+  if (buf_pos_ == 0) return;
+  const int64_t written = std::clamp<int64_t>(stream_.Write(buffer_.get(), buf_pos_), 0, buf_pos_);
+  const auto left = static_cast<int32_t>(buf_pos_ - written);
+  std::memmove(buffer_.get(), buffer_.get() + written, static_cast<size_t>(left));
+  buf_pos_ = left;
+  if (left != 0) throw EWriteError("Stream write error");
 }
 
 void TXWriter::WriteBytes(const void* source, int64_t count) {

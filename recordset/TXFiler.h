@@ -13,15 +13,16 @@
 // stands just after the last value read; releasing a writer flushes its buffer.
 //
 // Failure: every reader error is EReadError.
-//   - the stream ends inside a value:   "SReadError"
-//   - a wrong signature:                "TXReader.EReadError: SInvalidImage At <pos>"
-//   - an unexpected tag:                "TXReader.EReadError: SInvalidPropertyValue: <detail> At
-//   <pos>"
+//   - the stream ends inside a value:  "SReadError"
+//   - a wrong signature:               "TXReader.EReadError: SInvalidImage At <pos>"
+//   - an unexpected tag:               "TXReader.EReadError: SInvalidPropertyValue: <detail>
+//                                       At <pos>" (one line)
 // where <pos> is the underlying stream's position, i.e. the end of the last block read into the
 // buffer, not the offset of the offending value. Long payloads are read in bounded pieces, so a
-// corrupt length costs no more memory than the stream really holds. The writer raises only the
-// stream's own EWriteError, from FlushBuffer; the destructor flushes too but cannot report, so
-// call FlushBuffer first when the outcome matters.
+// corrupt length costs no more memory than the stream really holds. The writer raises only
+// EWriteError "Stream write error", from FlushBuffer, when the stream takes less than the whole
+// block; the bytes it did not take stay buffered for a retry. The destructor flushes too but
+// cannot report, so call FlushBuffer first when the outcome matters.
 //
 // One thread at a time.
 #pragma once
@@ -181,7 +182,8 @@ class TXWriter : public TXFiler {
   void SetRoot(TXComponent* root) override;
 
   void WriteBytes(const void* source, int64_t count);
-  // Writes out everything buffered; raises the stream's EWriteError when it cannot.
+  // Writes out everything buffered; raises EWriteError when the stream takes less, keeping what
+  // it did not take.
   void FlushBuffer();
 
   void WriteValue(TValueType tag);

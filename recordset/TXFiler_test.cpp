@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -495,6 +496,55 @@ TEST(TXWriter, FlushReportsTheStreamsWriteErrorAndKeepsTheBytes) {
   writer.FlushBuffer();
   EXPECT_EQ(stream.Size(), 16);
   EXPECT_EQ(stream.View().substr(0, 4), Bytes("\x02\x05\x02\x00", 4));
+}
+
+// A stream that takes only part of what it is given, then fails, like a disk filling up.
+class ShortWriteStream : public TMemoryStream {
+ public:
+  int64_t room = 0;
+  int64_t Write(const void* buffer, int64_t count) override {
+    const int64_t n = std::min(count, room);
+    room -= n;
+    return TMemoryStream::Write(buffer, n);
+  }
+};
+
+// Regression: a flush that failed part-way kept the whole block, so the retry wrote its start
+// twice.
+TEST(TXWriter, RetryAfterAShortWriteNeitherRepeatsNorLosesBytes) {
+  const Bytes expected = EveryValue();
+  for (int64_t room : {0, 1, 5, 13, 40}) {
+    SCOPED_TRACE(room);
+    ShortWriteStream stream;
+    stream.room = room;
+    {
+      TXWriter writer(stream, 16);
+      try {
+        writer.WriteBytes(expected.data(), static_cast<int64_t>(expected.size()));
+        writer.FlushBuffer();
+        FAIL() << "the short write must be reported";
+      } catch (const EWriteError&) {
+      }
+      stream.room = 1 << 20;
+      writer.FlushBuffer();
+      // What WriteBytes had not yet taken when the error came is the caller's to write again.
+      const int64_t taken = stream.Size();
+      writer.WriteBytes(expected.data() + taken, static_cast<int64_t>(expected.size()) - taken);
+    }
+    EXPECT_EQ(stream.View(), expected);
+  }
+}
+
+TEST(TXWriter, DestructorWritesOnlyWhatAFailedFlushLeft) {
+  ShortWriteStream stream;
+  stream.room = 3;
+  {
+    TXWriter writer(stream, 64);
+    writer.WriteBytes("abcdefgh", 8);
+    EXPECT_THROW(writer.FlushBuffer(), EWriteError);
+    stream.room = 100;
+  }
+  EXPECT_EQ(stream.View(), "abcdefgh");
 }
 
 TEST(TXReader, NameHookMayRenameTheComponent) {
