@@ -194,6 +194,30 @@ TEST(IPCSocket, SilentServiceFailsAfterTheReadTimeOut) {
   EXPECT_LT(spent, std::chrono::seconds(2));
 }
 
+TEST(IPCSocket, ServiceThatStopsReadingFailsTheWriteAfterTheTimeOut) {
+  std::atomic<bool> done{false};
+  TestPeer peer([&](platform::PipeHandle) {
+    while (!done)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  });
+  TIPCClient client;
+  client.SetServiceName(peer.Name());
+  client.SetReadTimeout(200);
+  TMessageRef request = NewMessageData();
+  const std::string payload(8 << 20, 'p');  // far more than the socket buffers hold
+  request->Storage().Buffer().WriteBuffer(payload.data(), static_cast<int64_t>(payload.size()));
+  TMessageRef reply;
+  const auto start = Clock::now();
+  client.Transact(request, 1000, reply);
+  const auto spent = Clock::now() - start;
+  done = true;
+  EXPECT_EQ(client.LastErrorText(), "WriteFile failed while writing message chunk");
+  EXPECT_EQ(client.LastErrorCode(), platform::kErrorSemTimeout);
+  EXPECT_FALSE(reply);
+  // The chunk write and the end marker may each wait once.
+  EXPECT_LT(spent, std::chrono::seconds(2));
+}
+
 TEST(IPCSocket, PeerClosingEarlyIsABrokenPipe) {
   TestPeer peer([](platform::PipeHandle) {});
   TIPCClient client;
