@@ -654,8 +654,9 @@ TRecordData::TRecordData(int values_size, int blob_count, uint8_t creation_mode)
       creation_mode_(creation_mode) {}
 
 void TRecordData::Store(const TRecordBuffer& buffer, uint8_t status) {
-  std::memcpy(Values(), buffer.values.data(),
-              std::min<size_t>(buffer.values.size(), static_cast<size_t>(values_size_)));
+  // A record of blob fields only has no values area (and the buffer no bytes to copy).
+  size_t n = std::min<size_t>(buffer.values.size(), static_cast<size_t>(values_size_));
+  if (n > 0) std::memcpy(Values(), buffer.values.data(), n);
   for (int i = 0; i < blob_count_ && i < static_cast<int>(buffer.blobs.size()); ++i)
     blobs_[i] = buffer.blobs[i];
   status_ = status;
