@@ -45,23 +45,30 @@ bool IsRoot(const std::string& dir) {
   }
 }
 
-// Decodes a UTF-8 text (after its byte order mark) into the code page; invalid sequences are
-// taken byte for byte, as the code page would read them.
+// Decodes a UTF-8 text (after its byte order mark) into the code page. A character beyond
+// UTF-16's first plane has no byte and becomes '?', like any other character outside the code
+// page; bytes that are not UTF-8 (overlong forms and surrogates included) are taken byte for
+// byte, as the code page would read them.
 std::string Utf8ToAnsi(std::string_view text) {
   std::u16string wide;
   wide.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    auto cont = [&](size_t k) {
-      return i + k < text.size() && (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    auto at = [&](size_t k) {
+      return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
     };
+    auto cont = [&](size_t k) { return (at(k) & 0xC0) == 0x80; };
     if (c >= 0xC2 && c < 0xE0 && cont(1)) {
-      wide += static_cast<char16_t>(((c & 0x1F) << 6) | (text[i + 1] & 0x3F));
+      wide += static_cast<char16_t>(((c & 0x1F) << 6) | (at(1) & 0x3F));
       i += 2;
-    } else if (c >= 0xE0 && c < 0xF0 && cont(1) && cont(2)) {
-      wide += static_cast<char16_t>(((c & 0x0F) << 12) | ((text[i + 1] & 0x3F) << 6) |
-                                    (text[i + 2] & 0x3F));
+    } else if (c >= 0xE0 && c < 0xF0 && cont(1) && cont(2) && (c != 0xE0 || at(1) >= 0xA0) &&
+               (c != 0xED || at(1) < 0xA0)) {
+      wide += static_cast<char16_t>(((c & 0x0F) << 12) | ((at(1) & 0x3F) << 6) | (at(2) & 0x3F));
       i += 3;
+    } else if (c >= 0xF0 && c < 0xF5 && cont(1) && cont(2) && cont(3) &&
+               (c != 0xF0 || at(1) >= 0x90) && (c != 0xF4 || at(1) < 0x90)) {
+      wide += u'?';
+      i += 4;
     } else {
       wide += platform::AnsiCharToWide(c);
       i += 1;
@@ -195,14 +202,9 @@ bool ForceDirectories(const std::string& folder) {
 }
 
 bool DeleteFileRetry(const std::string& path, const RetryPolicy& policy) {
+  // Neither the test nor the delete raises: every failure is a quiet one.
   for (int i = 1;; ++i) {
-    try {
-      if (!FileExists(path) || platform::DeleteFile(path) || !FileExists(path)) return true;
-    } catch (const Exception&) {
-      if (i >= policy.attempts) throw;
-      policy.Pause();
-      continue;
-    }
+    if (!FileExists(path) || platform::DeleteFile(path) || !FileExists(path)) return true;
     if (i >= policy.attempts) return false;
     // A file that the host holds open cannot be deleted for a moment: wait for it like for an
     // error, so the attempts cover the whole ten seconds instead of a few microseconds.

@@ -273,6 +273,12 @@ TEST_F(FilesTest, LoadListReadsAnyLineBreak) {
       {"UTF-8 byte order mark",
        "\xEF\xBB\xBFgr\xC3\xBC\xC3\x9F\r\n\xE2\x82\xAC",
        {"gr\xFC\xDF", "\x80"}},
+      {"UTF-8 outside the code page", "\xEF\xBB\xBF\xC5\x81\xF0\x9F\x98\x80.", {"??."}},
+      // Not UTF-8 (a lone byte, an overlong NUL, a surrogate half): the bytes as they are.
+      {"UTF-8 with bytes that are not",
+       "\xEF\xBB\xBF\xFC\xE0\x80\x80\xED\xA0\x80",
+       {"\xFC\xE0\x80\x80\xED\xA0\x80"}},
+      {"no byte order mark: the code page", "gr\xC3\xBC", {"gr\xC3\xBC"}},
   };
   for (const Row& row : rows) {
     WriteBytes(dir_ + "/l.txt", row.bytes);
