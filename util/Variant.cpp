@@ -81,6 +81,8 @@ std::string FormatDate(double days) {
   if (!(std::fabs(whole) < 3e6)) return FormatFloat(days, 15);  // beyond any calendar date
   const year_month_day ymd{sys_days{std::chrono::days{static_cast<int>(whole) - 25569}}};
   char buf[64];
+  // The locale tells the program only its separators; a decimal comma stands for the German
+  // short date (dd.mm.yyyy), anything else for the English one (m/d/yyyy).
   const bool german = DecimalSeparator() == ',';
   if (german) {
     std::snprintf(buf, sizeof buf, "%02u.%02u.%04d", unsigned(ymd.day()), unsigned(ymd.month()),

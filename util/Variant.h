@@ -9,8 +9,10 @@
 //     magnitudes: 2.5 -> "2,5" (German), 1e20 -> "1E+20", 1e-10 -> "1E-10";
 //   - a Boolean is the number -1 or 0, and the text "-1" or "0";
 //   - text becomes a number when it reads as an optionally signed decimal number with the
-//     locale's separator and an optional exponent, blanks around it allowed; text becomes a
-//     Boolean when it is "True" or "False" (any case) or such a number;
+//     locale's separator and an optional exponent, blanks around it allowed; digit grouping is
+//     refused, so "2.5" under a German locale fails rather than reading as 25 the way Windows'
+//     grouping-tolerant parse would; text becomes a Boolean when it is "True" or "False" (any
+//     case) or such a number;
 //   - conversion to an integer kind rounds to nearest, ties to even;
 //   - a date is its day number (from 30 December 1899) as a number, and the short date of the
 //     locale, with the time when it has one, as text; text does not convert to a date.
