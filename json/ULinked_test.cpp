@@ -329,6 +329,46 @@ TEST(AddInfoLines, SortOrderOfEqualKeysIsTheQuicksorts) {
   }
 }
 
+// The quicksort as the host's lists are sorted, written plainly with recursion: the order it
+// leaves equal keys in is the one the program must reproduce.
+void ReferenceQuickSort(std::vector<std::pair<int32_t, std::string>>& v, int lo, int hi) {
+  int i;
+  do {
+    i = lo;
+    int j = hi;
+    const int32_t pivot = v[static_cast<size_t>((lo + hi) / 2)].first;
+    do {
+      while (v[static_cast<size_t>(i)].first < pivot)
+        ++i;
+      while (pivot < v[static_cast<size_t>(j)].first)
+        --j;
+      if (i <= j) {
+        std::swap(v[static_cast<size_t>(i)], v[static_cast<size_t>(j)]);
+        ++i;
+        --j;
+      }
+    } while (i <= j);
+    if (lo < j) ReferenceQuickSort(v, lo, j);
+    lo = i;
+  } while (i < hi);
+}
+
+TEST(AddInfoLines, SortMatchesTheReferenceQuicksortOnRandomKeys) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 300; ++round) {
+    const int size = 1 + static_cast<int>(random() % 60);
+    const int32_t spread = 1 + static_cast<int32_t>(random() % 8);  // many equal keys
+    std::vector<std::pair<int32_t, std::string>> input;
+    for (int i = 0; i < size; ++i)
+      input.emplace_back(static_cast<int32_t>(random() % spread), std::to_string(i));
+    auto expected = input;
+    ReferenceQuickSort(expected, 0, size - 1);
+    TAddInfoLines lines;
+    Fill(lines, input).SortByOrgId();
+    ASSERT_EQ(Keys(lines), expected) << "round " << round;
+  }
+}
+
 TEST(AddInfoLines, SortsLargeAndAdversarialInputs) {
   std::mt19937 random(42);
   std::vector<std::vector<std::pair<int32_t, std::string>>> inputs(3);
@@ -384,6 +424,7 @@ TEST(AddInfoLines, ItemOutOfRangeRaisesListError) {
   EXPECT_THROW(lines.Items(-1), EListError);
   try {
     lines.Items(3);
+    FAIL() << "an index past the end must raise";
   } catch (const EListError& e) {
     EXPECT_STREQ(e.what(), "List index out of bounds (3)");
   }
