@@ -94,16 +94,26 @@ TEST(Reader, EveryTruncationOfADocumentGivesNoDocument) {
 
 TEST(Reader, CorruptedBytesNeverBreakTheReader) {
   // Each byte replaced in turn by bytes that start or end structures: the read gives a document
-  // or none, and whatever it gives can be walked and freed.
+  // or none, and whatever it gives is whole: no missing element or member value, only pairs in
+  // objects, and every name found at or before its own position.
   const std::string doc =
       "{\"a\":[1,\"x\\u00e4\\\"\",{\"b\":null,\"c\":true}],\"d\":-1.5e3,\"e\":\"\xC3\xA4\"}";
   ASSERT_NE(Read(doc), nullptr);
   std::function<int(TKXCustomJSON*)> walk = [&](TKXCustomJSON* v) {
-    if (v == nullptr) return 0;
+    if (v == nullptr) return -1000;
     int n = 1;
-    for (int i = 0; i < v->ItemCount(); ++i)
-      n += walk(v->GetItem(i));
-    if (auto* pair = dynamic_cast<TKXJSONobjectmethod*>(v)) n += walk(pair->Value());
+    auto* object = dynamic_cast<TKXJSON*>(v);
+    for (int i = 0; i < v->ItemCount(); ++i) {
+      if (object == nullptr) {
+        n += walk(v->GetItem(i));
+        continue;
+      }
+      auto* pair = dynamic_cast<TKXJSONobjectmethod*>(v->GetItem(i));
+      if (pair == nullptr) return -1000;
+      const int32_t found = object->MemberIndex(pair->Name());
+      if (found < 0 || found > i || object->MemberName(found) != pair->Name()) return -1000;
+      n += 1 + walk(pair->Value());
+    }
     return n;
   };
   int documents = 0;
