@@ -9,7 +9,6 @@ namespace rb {
 
 TCSVReader::TCSVReader(TStream& stream, char separator)
     : buffer_(stream.ReadRest()),
-      stream_(stream),
       separator_(separator != 0 ? separator : platform::UserLocale().list),
       fields_(100) {
   // A 0x00 byte ends the input. Cutting there keeps the scan's one stop mark at the very end,

@@ -15,7 +15,7 @@
 // as one quote. A quote that is never closed runs to the end of the input: that row is not
 // given (Eof), the rows before it are.
 //
-// Ownership: the stream is read to its end by the constructor and not kept in use; the reader
+// Ownership: the stream is read to its end by the constructor and not kept; the reader
 // owns its buffer. Failure: Next once Eof has been reached at the end of the input raises
 // EReadError "Try to read past eof".
 #pragma once
@@ -46,7 +46,6 @@ class TCSVReader {
   int32_t FieldCount() const { return field_count_; }
   // -1 before the first row, then the number of rows read.
   int32_t RowNumber() const { return row_number_; }
-  TStream& Stream() const { return stream_; }
 
  private:
   struct FieldPos {
@@ -61,7 +60,6 @@ class TCSVReader {
   std::string buffer_;  // input (up to any 0x00) + '\r' + '\0'
   size_t row_start_ = 0;
   size_t buffer_end_ = 0;  // the final 0x00, the only one in the buffer
-  TStream& stream_;
   const char quote_ = '"';
   char separator_;
   bool last_row_read_ = false;  // the scan has reached the carriage return appended
