@@ -1,5 +1,6 @@
 // Files and folders by name, the stand-ins for GetFileAttributesA, DeleteFileA,
-// CreateDirectoryA, RemoveDirectoryA, CopyFileA and FindFirstFileA.
+// CreateDirectoryA, RemoveDirectoryA, CopyFileA, FindFirstFileA, GetFullPathNameA and
+// WNetGetUniversalNameA.
 //
 // Paths are 8-bit text in the system code page; a trailing delimiter is allowed on folders.
 // Failures return false (or kInvalidFileAttributes) and set GetLastError() to a Windows code:
@@ -47,5 +48,15 @@ struct FoundFile {
 // part, where '*' stands for any run of characters and '?' for one character; "." and ".."
 // are skipped. False with 2 (nothing matches) or the folder's error.
 bool FindFirstFile(std::string_view pattern, FoundFile& found);
+
+// The absolute form of a path by text alone (no link is followed, nothing need exist): relative
+// to the current folder, "." and ".." parts resolved, repeated delimiters joined, a trailing
+// delimiter kept. "/a/./b/../c/" gives "/a/c/"; "x" in /home/u gives "/home/u/x". Empty with
+// the last error set when the path is empty (3) or the current folder cannot be read.
+std::string GetFullPathName(std::string_view path);
+
+// The network (UNC) name of a path on a mapped network drive, "\\server\share\rest". False
+// with 2250 (not connected) for a path on a local drive; on Linux, which maps no drives, always.
+bool GetUniversalName(std::string_view path, std::string& universal);
 
 }  // namespace platform

@@ -168,5 +168,48 @@ TEST_F(FileSystemTest, FindFirstFileMatchesWildcards) {
   EXPECT_EQ(GetLastError(), kErrorPathNotFound);
 }
 
+TEST_F(FileSystemTest, FullPathNamesAreResolvedByText) {
+  char* cwd = ::getcwd(nullptr, 0);
+  ASSERT_NE(cwd, nullptr);
+  ASSERT_EQ(::chdir(dir_.c_str()), 0);
+  char* here_raw = ::getcwd(nullptr, 0);  // dir_ with any link in it resolved
+  const std::string here = here_raw;
+  std::free(here_raw);
+  struct Row {
+    const char* in;
+    std::string out;
+  } rows[] = {
+      {"/a/b/c", "/a/b/c"},
+      {"/a/./b/../c/", "/a/c/"},
+      {"//a///b", "/a/b"},
+      {"/a/b/..", "/a"},
+      {"/..", "/"},
+      {"/../../x", "/x"},
+      {"/", "/"},
+      {"x", here + "/x"},
+      {"x/", here + "/x/"},
+      {".", here},
+      {"./", here + "/"},
+      {"..", here.substr(0, here.find_last_of('/'))},
+      {"sub/../y/./z", here + "/y/z"},
+      {"missing/../../x", here.substr(0, here.find_last_of('/')) + "/x"},
+      {"...", here + "/..."},  // a name, not a step up
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(GetFullPathName(row.in), row.out) << row.in;
+  EXPECT_EQ(GetFullPathName("M\xFCller"), here + "/M\xFCller") << "code-page text stays";
+  EXPECT_EQ(GetFullPathName(""), "");
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+  ASSERT_EQ(::chdir(cwd), 0);
+  std::free(cwd);
+}
+
+TEST(UniversalName, NoDriveIsMappedHere) {
+  std::string universal = "unchanged";
+  EXPECT_FALSE(GetUniversalName("/mnt/share/x", universal));
+  EXPECT_EQ(GetLastError(), kErrorNotConnected);
+  EXPECT_EQ(universal, "unchanged");
+}
+
 }  // namespace
 }  // namespace platform

@@ -40,6 +40,7 @@ enum SysError : uint32_t {
   kErrorMoreData = 234,
   kErrorSemTimeout = 121,
   kErrorDirectory = 267,
+  kErrorNotConnected = 2250,
 };
 
 // The calling thread's last error (GetLastError / SetLastError).

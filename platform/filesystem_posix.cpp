@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -255,6 +257,45 @@ bool FindFirstFile(std::string_view pattern, FoundFile& found) {
     return true;
   }
   SetLastError(kErrorFileNotFound);
+  return false;
+}
+
+std::string GetFullPathName(std::string_view path) {
+  std::string native;
+  if (!ToNative(path, native)) return {};
+  if (native.front() != '/') {
+    std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+    if (!cwd) {
+      SetLastError(ErrorFromErrno(errno));
+      return {};
+    }
+    native = std::string(cwd.get()) + "/" + native;
+  }
+  std::vector<std::string_view> parts;
+  const std::string_view text = native;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('/', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view part = text.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();  // above the root is the root
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string full;
+  for (const std::string_view part : parts) {
+    full += '/';
+    full += part;
+  }
+  if (full.empty() || text.back() == '/') full += '/';
+  SetLastError(kErrorSuccess);
+  return AnsiPathFromNative(full);
+}
+
+bool GetUniversalName(std::string_view, std::string&) {
+  SetLastError(kErrorNotConnected);
   return false;
 }
 

@@ -129,6 +129,8 @@ std::string SysErrorMessage(uint32_t code) {
       return "More data is available.";
     case kErrorDirectory:
       return "The directory name is invalid.";
+    case kErrorNotConnected:
+      return "This network connection does not exist.";
     default:
       return "System Error.  Code: " + std::to_string(code) + ".";
   }

@@ -252,6 +252,13 @@ std::string IncludePathDelimiter(const std::string& folder) {
   return folder + kDelim;
 }
 
+std::string ExpandUNCFileName(const std::string& path) {
+  std::string full = platform::GetFullPathName(path);
+  if (full.empty()) return path;
+  std::string universal;
+  return platform::GetUniversalName(full, universal) ? universal : full;
+}
+
 void SetUserModeFolder(const std::string& folder) {
   std::lock_guard<std::mutex> lock(user_mode_mutex);
   if (folder == CurrentUserModeFolder()) return;

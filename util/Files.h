@@ -62,6 +62,12 @@ void LoadListRetry(std::vector<std::string>& lines, const std::string& path,
 // have drive letters, also "C" gives "C:\" and text ending in ':' stays.
 std::string IncludePathDelimiter(const std::string& folder);
 
+// The full form of a folder or file name as the host's service expects it: made absolute and
+// resolved by text (platform::GetFullPathName), then, on a mapped network drive, the drive's
+// network name. A name that cannot be expanded (the current folder is unreadable) stays as it
+// is, so that the service reports it instead of getting an empty folder.
+std::string ExpandUNCFileName(const std::string& path);
+
 // Chooses the folder of the window placement file, copying "UserMode.INI" from the program's
 // folder into it the first time; UserModeFile() is that file's full name.
 void SetUserModeFolder(const std::string& folder);

@@ -349,6 +349,18 @@ TEST_F(FilesTest, SaveListOfABareNameWritesToTheCurrentFolder) {
   std::free(cwd);
 }
 
+TEST_F(FilesTest, ExpandUNCFileNameGivesTheFullName) {
+  char* cwd = ::getcwd(nullptr, 0);
+  ASSERT_EQ(::chdir(dir_.c_str()), 0);
+  char* here = ::getcwd(nullptr, 0);
+  EXPECT_EQ(ExpandUNCFileName("daten/../Daten/"), std::string(here) + "/Daten/");
+  EXPECT_EQ(ExpandUNCFileName("/srv/kontorix/./db"), "/srv/kontorix/db");
+  EXPECT_EQ(ExpandUNCFileName(""), "") << "nothing to expand stays nothing";
+  std::free(here);
+  ASSERT_EQ(::chdir(cwd), 0);
+  std::free(cwd);
+}
+
 TEST(RetryCall, PassesOnTheLastErrorOnly) {
   CountingPolicy counting;
   int calls = 0;
