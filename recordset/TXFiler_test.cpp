@@ -193,13 +193,15 @@ TEST(TXReader, TextTagsConvertBetweenEightBitAndWide) {
 }
 
 TEST(TXReader, ReleaseHandsUnreadBytesBack) {
-  for (int32_t buffer_size : {4, 7, 10, 16384}) {
+  for (int32_t buffer_size : {4, 5, 7, 10, 16384}) {
     SCOPED_TRACE(buffer_size);
     TMemoryStream stream(Bytes(100, '\x08'));
     {
       TXReader reader(stream, buffer_size);
       for (int i = 0; i < 10; ++i)
         EXPECT_FALSE(reader.ReadBoolean());
+      // A peek may refill the buffer (at 10 for sizes 5 and 10); the peeked byte is not consumed.
+      EXPECT_EQ(reader.NextValue(), vaFalse);
     }
     EXPECT_EQ(stream.Position(), 10);
   }
