@@ -30,6 +30,7 @@ enum SysError : uint32_t {
   kErrorInvalidParameter = 87,
   kErrorBrokenPipe = 109,
   kErrorDiskFull = 112,
+  kErrorSemTimeout = 121,
   kErrorInvalidName = 123,
   kErrorDirNotEmpty = 145,
   kErrorAlreadyExists = 183,
@@ -38,7 +39,6 @@ enum SysError : uint32_t {
   kErrorNoData = 232,
   kErrorPipeNotConnected = 233,
   kErrorMoreData = 234,
-  kErrorSemTimeout = 121,
   kErrorDirectory = 267,
   kErrorNotConnected = 2250,
 };

@@ -62,6 +62,9 @@ std::string ProgramFolder();
 // never waited on: created on construction, held for the object's lifetime, released on
 // destruction (and by the system when the process ends). Several holders may exist at once.
 // Failing to create it is not an error for the program; Held() says whether it worked.
+// On Linux the marker lives in the user's private temporary folder, so only the user's own
+// processes see it: a place that every account may write is one where another account could
+// plant or block the marker.
 class PresenceMarker {
  public:
   explicit PresenceMarker(std::string_view name);
