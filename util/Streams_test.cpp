@@ -51,6 +51,42 @@ TEST(MemoryStream, ReadBeforeTheStartGivesNothing) {
   EXPECT_EQ(s.Read(buf, 2), 0);
 }
 
+TEST(MemoryStream, WritingBeforeTheStartChangesNothing) {
+  TMemoryStream s("abc");
+  s.SetPosition(-2);
+  EXPECT_EQ(s.Write("xy", 2), 0);
+  EXPECT_THROW(s.WriteBuffer("xy", 2), EWriteError);
+  EXPECT_EQ(s.View(), "abc");
+  s.SetSize(-5);  // a negative size empties the stream
+  EXPECT_EQ(s.Size(), 0);
+  EXPECT_EQ(s.Position(), -2) << "a position before the start is not moved";
+}
+
+TEST(MemoryStream, ShrinkingThenGrowingZeroFills) {
+  // The bytes beyond a shrunken size are still in the buffer; they must not come back.
+  TMemoryStream s("secret");
+  s.SetSize(1);
+  s.SetSize(6);
+  EXPECT_EQ(s.View(), std::string_view("s\0\0\0\0\0", 6));
+  s.SetSize(2);
+  s.SetPosition(4);
+  s.WriteBuffer("!", 1);
+  EXPECT_EQ(s.View(), std::string_view("s\0\0\0!", 5));
+}
+
+TEST(MemoryStream, LoadFromStreamTakesAllFromTheStart) {
+  TMemoryStream source("0123456789");
+  source.SetPosition(7);
+  TMemoryStream copy("old contents, longer");
+  copy.SetPosition(3);
+  copy.LoadFromStream(source);
+  EXPECT_EQ(copy.View(), "0123456789");
+  EXPECT_EQ(copy.Position(), 0);
+  copy.Clear();
+  EXPECT_EQ(copy.Size(), 0);
+  EXPECT_EQ(copy.Position(), 0);
+}
+
 TEST(MemoryStream, CopyFromCopiesACountOrEverything) {
   TMemoryStream source("0123456789");
   TMemoryStream target;
