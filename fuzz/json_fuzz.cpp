@@ -27,7 +27,8 @@ void Walk(rb::TKXCustomJSON* node, int depth) {
   if (auto* object = dynamic_cast<rb::TKXJSON*>(node)) {
     for (int32_t i = 0; i < object->ItemCount(); ++i) {
       const std::u16string name = object->MemberName(i);
-      if (object->MemberValue(name) != object->MemberValueAt(i)) __builtin_trap();
+      // The position's name leads back to the first member of that name (an empty name: none).
+      if (!name.empty() && object->MemberValue(name) != object->MemberValueAt(i)) __builtin_trap();
     }
     for (const char* name :
          {rb::doc::kOrder, rb::doc::kLinkUid, rb::doc::kParts, rb::doc::kPrice}) {

@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   rb::TBinaryStreamFormat format;
   try {
     dataset.LoadFromStream(stream, format);
-  } catch (const rb::EReadError&) {  // a malformed stream; the records before it stay
+  } catch (const rb::EReadError&) {      // a malformed stream; the records before it stay
+  } catch (const rb::EDatabaseError&) {  // a value the field cannot hold, e.g. 1e4000 as currency
   }
   int count = 0;
   for (dataset.First(); !dataset.Eof(); dataset.Next()) {

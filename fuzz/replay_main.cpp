@@ -6,17 +6,55 @@
 //
 // Exit status 0 when every input ran; 1 when no input was found (an empty or missing corpus
 // folder is a broken test, not a pass). A fault in the harness shows the way it would under the
-// fuzzer: an escaping exception aborts, a sanitizer reports and stops the run.
+// fuzzer: an escaping exception aborts, a sanitizer reports and stops the run, and a single
+// allocation above kAllocationLimit aborts (libFuzzer's -malloc_limit_mb), so that an input
+// which makes a reader allocate without bound fails at once instead of exhausting the machine.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+namespace {
+
+constexpr size_t kAllocationLimit = size_t{256} << 20;
+
+void* Allocate(size_t size) {
+  if (size > kAllocationLimit) {
+    std::fprintf(stderr, "allocation of %zu bytes exceeds the replay limit\n", size);
+    std::abort();
+  }
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(size_t size) {
+  return Allocate(size);
+}
+void* operator new[](size_t size) {
+  return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+  std::free(p);
+}
 
 namespace {
 
