@@ -7,6 +7,7 @@
 
 #include "exchange/IPCValue.h"
 #include "platform/CodePage.h"
+#include "platform/FileSystem.h"
 #include "platform/SysError.h"
 #include "util/Files.h"
 #include "util/Streams.h"
@@ -120,6 +121,9 @@ bool ParseHostOptions(const std::vector<std::string>& args, THostOptions& option
 
 THostOptions ResolveHostOptions(THostOptions options) {
   if (options.data_folder.empty()) options.data_folder = TempFolder("KontorixDaten");
+  // DBPATH is used in the program's own current folder, so it must not be relative.
+  const std::string full = platform::GetFullPathName(options.data_folder);
+  if (!full.empty()) options.data_folder = full;
   options.data_folder = IncludePathDelimiter(options.data_folder);
   if (options.document_file.empty()) options.document_file = RB_SAMPLE_DOCUMENT;
   return options;

@@ -48,7 +48,7 @@ bool ParseHostOptions(const std::vector<std::string>& args, THostOptions& option
                       std::string& error);
 std::string HostUsage();
 
-// Fills the defaults of empty options.
+// Fills the defaults of empty options and makes the data folder a full path with a delimiter.
 THostOptions ResolveHostOptions(THostOptions options);
 
 class TExchangeHandler {

@@ -58,6 +58,10 @@ TEST(HostOptions, DefaultsPointAtTheSampleAndAFolderWithDelimiter) {
   THostOptions given;
   given.data_folder = "/srv/daten";
   EXPECT_EQ(ResolveHostOptions(given).data_folder, "/srv/daten/");
+  // The program runs in another folder: a relative DBPATH would name another place there.
+  given.data_folder = "rel/../daten";
+  EXPECT_EQ(ResolveHostOptions(given).data_folder,
+            std::filesystem::current_path().string() + "/daten/");
 }
 
 class Handler : public ::testing::Test {
