@@ -75,10 +75,17 @@ std::string FormatCurrency(int64_t cy) {
   return out;
 }
 
+// The day is the whole part and the time the fraction's magnitude, so -1.25 is 29 December 1899,
+// 06:00 (not 28 December, 18:00); a time that rounds to midnight moves to the next day.
 std::string FormatDate(double days) {
   using namespace std::chrono;
-  const double whole = std::floor(days);
+  double whole = std::trunc(days);
   if (!(std::fabs(whole) < 3e6)) return FormatFloat(days, 15);  // beyond any calendar date
+  long seconds = std::lround(std::fabs(days - whole) * 86400.0);
+  if (seconds == 86400) {
+    whole += days < 0 ? -1 : 1;
+    seconds = 0;
+  }
   const year_month_day ymd{sys_days{std::chrono::days{static_cast<int>(whole) - 25569}}};
   char buf[64];
   // The locale tells the program only its separators; a decimal comma stands for the German
@@ -92,8 +99,7 @@ std::string FormatDate(double days) {
                   int(ymd.year()));
   }
   std::string out = buf;
-  const long seconds = std::lround((days - whole) * 86400.0);
-  if (seconds > 0 && seconds < 86400) {
+  if (seconds > 0) {
     std::snprintf(buf, sizeof buf, " %02ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60,
                   seconds % 60);
     out += buf;

@@ -42,6 +42,10 @@ TEST_F(VariantTest, NumbersBecomeTextWithFifteenDigitsAndTheLocaleSeparator) {
       {"currency trailing zeros", TVariant::FromCurrency(12500), '.', "1.25"},
       {"date german", TVariant::FromDate(45000.5), ',', "15.03.2023 12:00:00"},
       {"date english", TVariant::FromDate(2), '.', "1/1/1900"},
+      {"date before day 0", TVariant::FromDate(-1.25), ',', "29.12.1899 06:00:00"},
+      {"date just inside day 0", TVariant::FromDate(-0.5), ',', "30.12.1899 12:00:00"},
+      {"time rounding to midnight", TVariant::FromDate(1.999999999), ',', "01.01.1900"},
+      {"negative time rounding to midnight", TVariant::FromDate(-1.999999999), ',', "28.12.1899"},
       {"empty", TVariant(), '.', ""},
   };
   for (const Row& r : rows) {
