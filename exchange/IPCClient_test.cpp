@@ -364,6 +364,22 @@ TEST(IPCClient, SecondOpenClosesTheFirstPipe) {
   EXPECT_EQ(api.writes, std::vector<std::string>{kEndMarker});
 }
 
+TEST(IPCClient, ExceptionInsideTheExchangeStillClosesThePipe) {
+  struct ThrowingReads : Fake {
+    bool ReadFile(platform::PipeHandle, void*, uint32_t, uint32_t*) override {
+      throw std::bad_alloc();
+    }
+  } api;
+  api.open_errors = {0};
+  TIPCClient client(api);
+  client.SetServiceName("x");
+  TMessageRef reply;
+  EXPECT_THROW(client.Transact(NewMessageData(), 100, reply), std::bad_alloc);
+  EXPECT_FALSE(client.Connected());
+  EXPECT_EQ(api.closes, 1);
+  EXPECT_EQ(api.writes.back(), kEndMarker);
+}
+
 TEST(IPCClient, ClosePipeWithoutAPipeDoesNothing) {
   Fake api;
   TIPCClient client(api);
