@@ -905,6 +905,7 @@ TField& TVirtualDataSet::AddField(const std::string& name, TFieldType type, int 
         "Operation bei ge\xF6"
         "ffneter Datenmenge nicht m\xF6glich");
   if (fields_from_defs_) FreeFields();
+  field_helper_.Clear();  // it may remember this name as a miss
   fields_.push_back(std::make_unique<TField>(*this, name, type, size, kind));
   return *fields_.back();
 }

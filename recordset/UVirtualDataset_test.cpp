@@ -216,6 +216,17 @@ TEST(FieldLookup, ByNameIgnoringCaseThroughTheCache) {
   EXPECT_EQ(ds.FindField("xyz"), &ds.Fields(0));
 }
 
+TEST(FieldLookup, AFieldAddedAfterAMissIsFound) {
+  // The cache remembers misses: a field added later must not stay hidden behind one.
+  TVirtualDataSet ds;
+  ds.AddField("A", ftInteger);
+  EXPECT_EQ(ds.FindField("B"), nullptr);
+  TField& b = ds.AddField("B", ftInteger);
+  EXPECT_EQ(ds.FindField("b"), &b);
+  ds.Open();
+  EXPECT_EQ(ds.FieldByName("B"), &b);
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TEST(Cursor, EmptySetStandsAtBothEnds) {
