@@ -341,6 +341,13 @@ TEST(Reader, Files) {
   ASSERT_NE(root, nullptr);
   EXPECT_EQ(root->FindMember("Order")->ItemAt(0)->MemberAsText("LINKUID"), "L1");
   {
+    // The host may still hold the file open for writing: reading must not deny it that.
+    TFileStream writer(path, fmOpenReadWrite | fmShareDenyNone);
+    TKXJSONPtr again = TKXJSONStreamer::ReadFile(path);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->FindMember("Order")->ItemAt(0)->MemberAsText("LINKUID"), "L1");
+  }
+  {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << "{broken";
   }
