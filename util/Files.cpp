@@ -77,6 +77,24 @@ std::string Utf8ToAnsi(std::string_view text) {
   return platform::WideToAnsi(wide);
 }
 
+// Decodes UTF-16 units of the given byte order into the code page; a character beyond the first
+// plane (a surrogate pair) becomes one '?'. An odd last byte is dropped.
+std::string Utf16ToAnsi(std::string_view bytes, bool little_endian) {
+  std::u16string wide;
+  wide.reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const unsigned char lo = static_cast<unsigned char>(bytes[little_endian ? i : i + 1]);
+    const unsigned char hi = static_cast<unsigned char>(bytes[little_endian ? i + 1 : i]);
+    const char16_t unit = static_cast<char16_t>(hi << 8 | lo);
+    const bool pair_follows =
+        unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size() &&
+        (static_cast<unsigned char>(bytes[little_endian ? i + 3 : i + 2]) & 0xFC) == 0xDC;
+    if (pair_follows) i += 2;
+    wide += pair_follows ? u'?' : unit;
+  }
+  return platform::WideToAnsi(wide);
+}
+
 // Lines broken at CR LF, LF or CR; a break at the very end adds no empty line.
 std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;
@@ -232,11 +250,15 @@ void LoadListRetry(std::vector<std::string>& lines, const std::string& path,
   RetryCall(policy, [&] {
     if (!FileExists(path)) return;
     TFileStream file(path, fmOpenRead | fmShareDenyWrite);
-    std::string text = file.ReadRest();
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-      text = Utf8ToAnsi(std::string_view(text).substr(3));
-    lines = SplitLines(text);
+    lines = SplitLines(FileTextToAnsi(file.ReadRest()));
   });
+}
+
+std::string FileTextToAnsi(std::string_view bytes) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return Utf8ToAnsi(bytes.substr(3));
+  if (bytes.substr(0, 2) == "\xFF\xFE") return Utf16ToAnsi(bytes.substr(2), true);
+  if (bytes.substr(0, 2) == "\xFE\xFF") return Utf16ToAnsi(bytes.substr(2), false);
+  return std::string(bytes);
 }
 
 std::string IncludePathDelimiter(const std::string& folder) {

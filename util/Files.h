@@ -54,9 +54,17 @@ bool DeleteFileRetry(const std::string& path, const RetryPolicy& policy = {});
 void SaveListRetry(const std::vector<std::string>& lines, const std::string& path,
                    const RetryPolicy& policy = {});
 
-// Replaces lines with the file's lines; a missing file leaves them unchanged.
+// Replaces lines with the file's lines (broken at CR LF, LF or CR; text as FileTextToAnsi
+// reads it); a missing file leaves them unchanged.
 void LoadListRetry(std::vector<std::string>& lines, const std::string& path,
                    const RetryPolicy& policy = {});
+
+// The 8-bit text in a text file's bytes, as editors may save it: after the byte order mark
+// EF BB BF the bytes are UTF-8, after FF FE UTF-16 little-endian, after FE FF UTF-16 big-endian,
+// and they are decoded into the code page ('?' for a character outside it; bytes that are not
+// UTF-8 taken as the code page reads them; an odd last byte of UTF-16 dropped). Without a mark
+// the bytes are the code page's already and stay as they are.
+std::string FileTextToAnsi(std::string_view bytes);
 
 // "" stays ""; text ending in the delimiter stays; else the delimiter is appended. Where paths
 // have drive letters, also "C" gives "C:\" and text ending in ':' stays.

@@ -279,6 +279,11 @@ TEST_F(FilesTest, LoadListReadsAnyLineBreak) {
        "\xEF\xBB\xBF\xFC\xE0\x80\x80\xED\xA0\x80",
        {"\xFC\xE0\x80\x80\xED\xA0\x80"}},
       {"no byte order mark: the code page", "gr\xC3\xBC", {"gr\xC3\xBC"}},
+      {"UTF-16 as Notepad saves it",
+       std::string("\xFF\xFE"
+                   "P\0N\0\r\0\n\0\xFC\0",
+                   12),
+       {"PN", "\xFC"}},
   };
   for (const Row& row : rows) {
     WriteBytes(dir_ + "/l.txt", row.bytes);
@@ -286,6 +291,51 @@ TEST_F(FilesTest, LoadListReadsAnyLineBreak) {
     LoadListRetry(lines, dir_ + "/l.txt");
     EXPECT_EQ(lines, row.lines) << row.name;
   }
+}
+
+TEST(FileTextToAnsi, DecodesWhatTheByteOrderMarkNames) {
+  struct Row {
+    const char* name;
+    std::string bytes;
+    std::string text;
+  } rows[] = {
+      {"no mark: code page already", "Gr\xFC\xDF \x80", "Gr\xFC\xDF \x80"},
+      {"no mark: UTF-8 stays bytes", "\xC3\xBC", "\xC3\xBC"},
+      {"UTF-8", "\xEF\xBB\xBF\xC3\xBC\xE2\x82\xAC", "\xFC\x80"},
+      {"UTF-8 mark only", "\xEF\xBB\xBF", ""},
+      {"UTF-16 LE",
+       std::string("\xFF\xFE"
+                   "a\0\xFC\0\xAC\x20\x41\x01",
+                   10),
+       "a\xFC\x80?"},
+      {"UTF-16 BE",
+       std::string("\xFE\xFF"
+                   "\0a\0\xFC\x20\xAC",
+                   8),
+       "a\xFC\x80"},
+      {"UTF-16 pair is one character",
+       std::string("\xFF\xFE"
+                   "\x3D\xD8\x00\xDE!\0",
+                   8),
+       "?!"},
+      {"UTF-16 lone surrogate",
+       std::string("\xFF\xFE"
+                   "\x3D\xD8!\0",
+                   6),
+       "?!"},
+      {"UTF-16 odd last byte dropped",
+       std::string("\xFF\xFE"
+                   "a\0b",
+                   5),
+       "a"},
+      {"UTF-16 line breaks",
+       std::string("\xFF\xFE"
+                   "a\0\r\0\n\0",
+                   8),
+       "a\r\n"},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(FileTextToAnsi(row.bytes), row.text) << row.name;
 }
 
 TEST_F(FilesTest, LoadListOfAMissingFileKeepsTheLines) {

@@ -5,6 +5,7 @@
 
 #include "platform/CodePage.h"
 #include "util/Errors.h"
+#include "util/Files.h"
 #include "util/Streams.h"
 
 namespace rb {
@@ -48,7 +49,8 @@ TIniFile TIniFile::FromText(std::string_view text) {
 }
 
 void TIniFile::Parse(std::string_view text) {
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  const std::string decoded = FileTextToAnsi(text);
+  text = decoded;
   std::string section;
   bool in_section = false;
   while (!text.empty()) {

@@ -2,8 +2,8 @@
 //   [Section]          section and key names match without regard to case
 //   Key = value        blanks around names and values are dropped; "quoted" or 'quoted'
 //   ; comment          values lose their quotes; lines without '=' are ignored
-// The first occurrence of a key wins. Text is 8-bit in the system code page; a UTF-8 byte
-// order mark at the start is skipped.
+// The first occurrence of a key wins. Text is 8-bit in the system code page; a file that an
+// editor saved as UTF-8 or UTF-16 with a byte order mark is decoded into it (FileTextToAnsi).
 //
 // Reading never fails: a missing or unreadable file is an empty INI file, and a number that
 // cannot be read gives the default. The object owns a copy of the file's entries.

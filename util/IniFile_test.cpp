@@ -76,6 +76,18 @@ TEST(IniFile, IntegersAndBooleans) {
   EXPECT_FALSE(ini.ReadBool("N", "E", false));
 }
 
+TEST(IniFile, FilesSavedAsUnicodeAreReadInTheCodePage) {
+  // An edited RUZEVED.INI with "VALUE=\u20ac" must give the euro byte, not its UTF-8 bytes.
+  const std::string utf8 = "\xEF\xBB\xBF[EUCHAR]\r\nVALUE=\xE2\x82\xAC\r\n";
+  EXPECT_EQ(TIniFile::FromText(utf8).ReadString("EUCHAR", "VALUE", ""), "\x80");
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : std::string("[S]\r\nK=\xFC\r\n")) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  EXPECT_EQ(TIniFile::FromText(utf16).ReadString("S", "K", ""), "\xFC");
+}
+
 TEST(IniFile, ReadsAFileAndToleratesAMissingOne) {
   char tmpl[] = "/tmp/rbiniXXXXXX";
   ASSERT_NE(::mkdtemp(tmpl), nullptr);
