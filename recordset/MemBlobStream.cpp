@@ -49,6 +49,7 @@ TMemBlobStream::TMemBlobStream(TField& field, TBlobStreamMode mode)
     return;  // no record: the stream stays closed
   cached_ = buffer_ == &dataset_.active_;
   opened_ = true;
+  edit_session_ = dataset_.edit_session_;
   if (mode == TBlobStreamMode::bmWrite) {
     if (std::string* blob = WritableBlob()) {
       blob->clear();
@@ -85,9 +86,9 @@ const std::string* TMemBlobStream::ReadableBlob() const {
 std::string* TMemBlobStream::WritableBlob() {
   if (!opened_ || !cached_ || mode_ == TBlobStreamMode::bmRead || field_.blob_index_ < 0)
     return nullptr;
-  // The edit may have ended since the stream was opened; the buffer then shows a stored record
-  // that only Edit may change.
-  if (!Editing(dataset_)) return nullptr;
+  // The edit may have ended since the stream was opened: the buffer then shows a stored record
+  // that only Edit may change, or another record's edit that this stream was not opened for.
+  if (!Editing(dataset_) || dataset_.edit_session_ != edit_session_) return nullptr;
   auto index = static_cast<size_t>(field_.blob_index_);
   return index < buffer_->blobs.size() ? &buffer_->blobs[index] : nullptr;
 }

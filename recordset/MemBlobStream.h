@@ -12,9 +12,10 @@
 // bmReadWrite does both on the current contents. Opening for writing raises EDatabaseError
 // "Feld '%s' kann nicht verändert werden" for a read-only field (unless the record set is
 // loading) and "Datenmenge weder im Editier- noch im Einfügemodus" outside the edit and insert
-// states. Reads stop at the blob's end; writes go only to the edit buffer (never to a stored
-// record) and grow the blob as needed, zero-filling a gap after a seek past the end. A write
-// that would make the blob larger than 2 GiB - 1 writes nothing.
+// states. Reads stop at the blob's end; writes go only to the edit buffer of the edit or insert
+// during which the stream was opened (never to a stored record, nor to a later edit: once that
+// edit ends, writes move nothing) and grow the blob as needed, zero-filling a gap after a seek
+// past the end. A write that would make the blob larger than 2 GiB - 1 writes nothing.
 //
 // Releasing a stream that wrote marks the field modified and notifies the record set's views;
 // an error raised by a view then goes to TVirtualDataSet::ReportError instead of the caller.
@@ -64,6 +65,7 @@ class TMemBlobStream : public TStream {
   bool cached_ = false;
   bool opened_ = false;
   bool modified_ = false;
+  uint32_t edit_session_ = 0;  // the record set's edit this stream may write into
 };
 
 }  // namespace rb

@@ -278,6 +278,25 @@ TEST_F(BlobStreamTest, AStreamOutlivingTheEditWritesNothing) {
   EXPECT_EQ(note->AsString(), "note 1");
 }
 
+TEST_F(BlobStreamTest, AStreamOfAnEarlierEditDoesNotWriteIntoTheNextOne) {
+  // Opened while record 1 was edited; record 2 is being edited when it writes.
+  ds.Edit();
+  auto s = ds.CreateBlobStream(*note, TBlobStreamMode::bmReadWrite);
+  ds.Post();
+  ds.Next();
+  ds.Edit();
+  EXPECT_EQ(s->Write("XX", 2), 0);
+  s->SetSize(0);
+  ds.Post();
+  EXPECT_EQ(note->AsString(), "note 2");
+  ds.Append();
+  EXPECT_EQ(s->Write("YY", 2), 0);  // nor into a new record
+  s.reset();
+  ds.Cancel();
+  ds.First();
+  EXPECT_EQ(note->AsString(), "note 1");
+}
+
 TEST_F(BlobStreamTest, NotificationErrorOnReleaseIsReportedNotRaised) {
   std::vector<std::string> reported;
   TVirtualDataSet::SetErrorReporter([&](const std::exception& e) { reported.push_back(e.what()); });

@@ -1222,7 +1222,7 @@ void TVirtualDataSet::Append() {
   provider_->GoAfterLast();
   ClearBuffer(active_);
   state_ = TDataSetState::dsInsert;
-  ResetBlobModified();
+  EditBoundary();
   modified_ = false;
   bof_ = false;
   eof_ = true;
@@ -1238,7 +1238,7 @@ void TVirtualDataSet::Insert() {
   insert_return_index_ = active_.current ? active_.index : -1;
   ClearBuffer(active_);
   state_ = TDataSetState::dsInsert;
-  ResetBlobModified();
+  EditBoundary();
   modified_ = false;
   bof_ = eof_ = false;
   Fire(OnNewRecord);
@@ -1257,7 +1257,7 @@ void TVirtualDataSet::Edit() {
   SyncStore();
   provider_->GetRecord(active_, TCustomDataProvider::TGetMode::gmCurrent);
   state_ = TDataSetState::dsEdit;
-  ResetBlobModified();
+  EditBoundary();
   modified_ = false;
   DataSetChanged();
   Fire(AfterEdit);
@@ -1271,7 +1271,7 @@ void TVirtualDataSet::Post() {
   if (!inserting) SyncStore();
   provider_->PostBuffer(active_, inserting);
   state_ = TDataSetState::dsBrowse;
-  ResetBlobModified();
+  EditBoundary();
   modified_ = false;
   // The buffer now equals the stored record: take over its place instead of copying it back.
   int index = provider_->GetIndex();
@@ -1291,7 +1291,7 @@ void TVirtualDataSet::Cancel() {
     if (field->Modified()) CloseBlob(*field);
   if (state_ == TDataSetState::dsInsert) provider_->SetIndex(insert_return_index_);
   state_ = TDataSetState::dsBrowse;
-  ResetBlobModified();
+  EditBoundary();
   modified_ = false;
   if (provider_->GetRecord(active_, TCustomDataProvider::TGetMode::gmCurrent) ==
       TCustomDataProvider::TGetResult::grOK) {
@@ -1318,7 +1318,7 @@ void TVirtualDataSet::Delete() {
   if (provider_->RecordCount() == 0) return;
   Fire(BeforeDelete);
   state_ = TDataSetState::dsBrowse;
-  ResetBlobModified();
+  EditBoundary();
   modified_ = false;
   SyncStore();
   if (provider_->GetIndex() < 0) provider_->SetIndex(0);
@@ -1334,7 +1334,8 @@ void TVirtualDataSet::Delete() {
   Fire(AfterDelete);
 }
 
-void TVirtualDataSet::ResetBlobModified() {
+void TVirtualDataSet::EditBoundary() {
+  ++edit_session_;
   for (auto& field : fields_)
     field->SetModified(false);
 }

@@ -540,8 +540,9 @@ class TVirtualDataSet {
   // class and for duplicate names, leaving no fields.
   void MakeFieldsFromDefs();
   void CalculateFields(TRecordBuffer& buffer);
-  // Edit and insert start and end: blob fields forget their stream changes.
-  void ResetBlobModified();
+  // An edit or insert begins or ends: blob fields forget their stream changes, and blob streams
+  // opened before stop writing (they would otherwise write into another record's edit).
+  void EditBoundary();
   // Shows the stored record at index without events; false (nothing moved) when out of range.
   bool ShowRecordQuietly(int index);
   bool RecordMatches(const std::vector<TField*>& fields, const std::vector<std::string>& words,
@@ -566,6 +567,7 @@ class TVirtualDataSet {
   bool loading_ = false;
   bool cursor_open_ = false;
   int disable_count_ = 0;
+  uint32_t edit_session_ = 0;  // counts EditBoundary calls
 };
 
 // The abstract record-set stream format. The record set drives one load as BeginRead, ReadData,
