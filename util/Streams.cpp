@@ -1,6 +1,7 @@
 #include "util/Streams.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/SysError.h"
@@ -67,7 +68,8 @@ int64_t TMemoryStream::Read(void* buffer, int64_t count) {
 }
 
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
-  if (count <= 0 || position_ < 0) return 0;
+  // Nothing goes before the start, nor beyond the last position a 64-bit size can name.
+  if (count <= 0 || position_ < 0 || count > INT64_MAX - position_) return 0;
   int64_t end = position_ + count;
   if (end > size_) {
     if (end > Capacity()) SetCapacity(std::max(end, Capacity() + Capacity() / 2));
@@ -82,16 +84,12 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, SeekOrigin origin) {
-  switch (origin) {
-    case SeekOrigin::kBegin:
-      position_ = offset;
-      break;
-    case SeekOrigin::kCurrent:
-      position_ += offset;
-      break;
-    case SeekOrigin::kEnd:
-      position_ = size_ + offset;
-      break;
+  const int64_t base = origin == SeekOrigin::kBegin     ? 0
+                       : origin == SeekOrigin::kCurrent ? position_
+                                                        : size_;
+  // An offset taken from damaged data must not overflow: the position stops at the range's end.
+  if (__builtin_add_overflow(base, offset, &position_)) {
+    position_ = offset < 0 ? INT64_MIN : INT64_MAX;
   }
   return position_;
 }
@@ -109,7 +107,8 @@ void TMemoryStream::SetSize(int64_t new_size) {
 void TMemoryStream::SetCapacity(int64_t capacity) {
   if (capacity <= Capacity()) return;
   // Whole 8 KiB blocks, so that a stream written byte by byte does not reallocate each time.
-  int64_t rounded = (capacity + 0x1FFF) & ~int64_t{0x1FFF};
+  const int64_t rounded =
+      capacity > INT64_MAX - 0x1FFF ? capacity : (capacity + 0x1FFF) & ~int64_t{0x1FFF};
   data_.resize(static_cast<size_t>(rounded));
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <limits>
+
 #include "util/Errors.h"
 
 namespace rb {
@@ -85,6 +87,24 @@ TEST(MemoryStream, LoadFromStreamTakesAllFromTheStart) {
   copy.Clear();
   EXPECT_EQ(copy.Size(), 0);
   EXPECT_EQ(copy.Position(), 0);
+}
+
+TEST(MemoryStream, FarPositionsDoNotOverflow) {
+  // Regression: offsets from damaged data overflowed the 64-bit position (undefined behaviour).
+  TMemoryStream s("abc");
+  const int64_t max = std::numeric_limits<int64_t>::max();
+  const int64_t min = std::numeric_limits<int64_t>::min();
+  s.SetPosition(max - 1);
+  EXPECT_EQ(s.Seek(10, SeekOrigin::kCurrent), max);
+  EXPECT_EQ(s.Seek(max, SeekOrigin::kEnd), max);
+  EXPECT_EQ(s.Write("x", 1), 0) << "no byte fits beyond the last position";
+  s.SetPosition(max - 1);
+  EXPECT_EQ(s.Write("xy", 2), 0);
+  s.SetPosition(-2);
+  EXPECT_EQ(s.Seek(min, SeekOrigin::kCurrent), min);
+  char byte;
+  EXPECT_EQ(s.Read(&byte, 1), 0);
+  EXPECT_EQ(s.View(), "abc");
 }
 
 TEST(MemoryStream, CopyFromCopiesACountOrEverything) {
