@@ -35,7 +35,8 @@ void RetryCall(const RetryPolicy& policy, const std::function<void()>& attempt);
 // <temp>/KXTempDir/ or, with a sub-folder name, <temp>/KXTempDir/<sub>/. Created with its
 // parents when missing; a folder that cannot be created is not reported here. A temporary
 // folder that cannot be trusted (see platform::GetTempPath) is never used: EOSError with its
-// code (5) and a message naming the folder.
+// code (5, or 267 for a name that is no folder) and a message naming the folder. That is a
+// departure forced by Linux, where the temporary folder may be shared with other users.
 std::string TempFolder(const std::string& sub_folder = "");
 
 // TempFolder() followed by the ELF hash of a fresh GUID's text form, in decimal, no extension.
