@@ -200,6 +200,19 @@ TEST_F(FilesTest, UntrustedTempFolderIsRefusedWithItsName) {
   EXPECT_THROW(UniqueTempFileName(), EOSError);
 }
 
+TEST_F(FilesTest, TempFolderThatIsAFileIsRefused) {
+  const std::string file = dir_ + "/not-a-folder";
+  WriteBytes(file, "x");
+  ::setenv("XDG_RUNTIME_DIR", file.c_str(), 1);
+  try {
+    TempFolder();
+    FAIL() << "a file was taken as the temporary folder";
+  } catch (const EOSError& e) {
+    EXPECT_EQ(e.ErrorCode(), 267u);
+  }
+  EXPECT_EQ(ReadBytes(file), "x");
+}
+
 TEST_F(FilesTest, TempFolderThatCannotBeMadeIsNotMadeUnprotected) {
   // Regression: creating the parents here would make the private folder with ordinary rights.
   const std::string missing = dir_ + "/missing";
