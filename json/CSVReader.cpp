@@ -76,12 +76,10 @@ void TCSVReader::Next() {
   size_t pos = row_start_;
   size_t field_start = row_start_;
   if (buffer_[pos] == quote_ && !SkipQuoted(pos)) return;
+  // The carriage return appended to the input ends every row, so this scan never passes it;
+  // only SkipQuoted can meet the 0x00 behind it.
   while (true) {
     const char c = buffer_[pos];
-    if (c == '\0') {  // only inside a quote that was never closed
-      eof_ = true;
-      return;
-    }
     // A separator that is a line feed still separates; a carriage return always ends the row.
     const bool row_end = c == '\r' || (c == '\n' && separator_ != '\n');
     if (row_end) {
