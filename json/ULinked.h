@@ -13,6 +13,9 @@
 // Either way the lines end up sorted by ORG_ID with a quicksort that fixes the order of equal
 // keys (see SortByOrgId).
 //
+// Ownership: a collection owns its lines; loading reads the stream from its start and does not
+// keep it. One thread at a time.
+//
 // Failure: loading never raises. Bad input ends the load silently; a component stream then
 // leaves no lines, CSV keeps the rows read before the fault, unsorted. Item access out of range
 // raises EListError.
