@@ -26,9 +26,11 @@ struct LowerTable {
 
 void LowerInto(std::string_view name, std::string& out) {
   static constexpr LowerTable table;  // names are looked up once per field and record
-  out.assign(name);
-  for (char& ch : out)
-    ch = static_cast<char>(table.map[static_cast<unsigned char>(ch)]);
+  // Mapped straight from the source: copying first and mapping in place reads back every byte
+  // just written, which costs more than the look-up itself.
+  out.resize(name.size());
+  for (size_t i = 0; i < name.size(); ++i)
+    out[i] = static_cast<char>(table.map[static_cast<unsigned char>(name[i])]);
 }
 
 }  // namespace
