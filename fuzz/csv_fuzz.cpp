@@ -16,8 +16,8 @@ std::vector<std::vector<std::string>> Rows(rb::TCSVReader& csv) {
     for (int32_t i = -1; i <= csv.FieldCount(); ++i)
       row.push_back(csv.Field(i));
   }
-  // A row cut off by an unclosed quote may have recorded fields; one more Next is the
-  // documented error when the input ended after its last row, a quiet stop after such a quote.
+  // The row read together with Eof is there too; one more Next is the documented error when
+  // the input ended with the last row, a quiet stop when a 0x00 byte ended it.
   for (int32_t i = 0; i < csv.FieldCount(); ++i)
     (void)csv.Field(i);
   try {

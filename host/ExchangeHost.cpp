@@ -277,7 +277,15 @@ void TExchangeHost::Run(const std::function<bool()>& stop) {
 }
 
 void TExchangeHost::ServeOn(platform::PipeHandle pipe) {
-  ServeConnection(pipe, handler_, log_);
+  // An exception leaving this thread would end the whole service; it ends only this client's
+  // connection (a request too large for memory, a handler that fails in an unforeseen way).
+  try {
+    ServeConnection(pipe, handler_, log_);
+  } catch (const std::exception& e) {
+    log_(std::string("connection dropped: ") + e.what());
+  } catch (...) {
+    log_("connection dropped: unknown exception");
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   open_.erase(std::find(open_.begin(), open_.end(), pipe));
   platform::CloseHandle(pipe);

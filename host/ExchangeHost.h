@@ -94,7 +94,7 @@ class TExchangeHost {
   // open, when the pipe cannot be created or the file cannot be written.
   bool Start(std::string& error, const RetryPolicy& retry = {});
   // Accepts connections until stop() is true (checked every 100 ms). A connection whose thread
-  // cannot be started is closed at once.
+  // cannot be started is closed at once; one whose serving raises is dropped and logged.
   void Run(const std::function<bool()>& stop);
   // Ends open connections, removes the pipe and (when it still names this pipe) the
   // local-service file. Idempotent. REQUIRES: Run has returned, so that no connection is

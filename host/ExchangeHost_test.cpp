@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "exchange/FakePipeApi.h"
@@ -198,6 +201,40 @@ TEST_F(Handler, BadFramesDropTheConnectionWithoutAReply) {
     s.thread.join();
     EXPECT_EQ(s.requests, 0);
   }
+}
+
+// An exception escaping a connection's thread would end the whole service.
+TEST(ExchangeHost, FailingConnectionLeavesTheServiceRunning) {
+  THostOptions options;
+  options.pipe_name = "failing-connection";
+  options.data_folder = TempFolder("failing-connection-data");
+  std::mutex log_mutex;
+  std::vector<std::string> log;
+  TExchangeHost host(options, [&](const std::string& line) {
+    std::lock_guard<std::mutex> lock(log_mutex);
+    log.push_back(line);
+  });
+  host.Handler().SetKey("THROWS", [](const std::string&) -> std::optional<std::string> {
+    throw 42;  // not a std::exception: AnswerRequest lets it pass
+  });
+  std::string error;
+  ASSERT_TRUE(host.Start(error)) << error;
+  std::atomic<bool> stop{false};
+  std::thread runner([&] { host.Run([&] { return stop.load(); }); });
+
+  TIPCSettings quick;
+  quick.read_timeout_ms = 2000;
+  bool answered = true;
+  QueryIPCValueOnce("THROWS", options.pipe_name, answered, "", quick);
+  EXPECT_FALSE(answered);
+  EXPECT_EQ(QueryIPCValueOnce("TAXH", options.pipe_name, answered, "", quick), "19");
+  EXPECT_TRUE(answered);
+
+  stop = true;
+  runner.join();
+  host.Shutdown();
+  std::lock_guard<std::mutex> lock(log_mutex);
+  EXPECT_NE(std::find(log.begin(), log.end(), "connection dropped: unknown exception"), log.end());
 }
 
 TEST(ExchangeHost, ServiceFileThatCannotBeWrittenStopsTheStart) {

@@ -5,19 +5,20 @@
 //   TCSVReader csv(stream, ',');
 //   for (csv.First(); !csv.Eof(); csv.Next()) Use(csv.Field(0), csv.Field(1));
 //
-// A row ends at CR LF, at a carriage return alone or at a line feed alone, and the last row needs
-// no line break after it. So "a,b\r\nc,d\r\n", "a,b\nc,d" and "a,b\rc,d" all give the rows
-// (a, b) and (c, d), then Eof. Every line break ends a row, so "\r\n" alone is one empty row (no
-// fields); after the last line break a row follows only if some text does. A 0x00 byte ends the
-// input, like the end of the stream.
-//
+// Rows end at a carriage return; the next row starts two bytes later (past CR LF). So
+//   - "a,b\r\nc,d\r\n" gives the rows (a, b) and (c, d), then Eof;
+//   - the last row of input that does not end in CR LF is read together with Eof, and the loop
+//     above does not use it;
+//   - after a carriage return alone the next row loses its first byte;
+//   - line feeds alone do not end rows.
 // A field opening with a double quote may hold separators and line breaks; "" inside it reads
-// as one quote. A quote that is never closed runs to the end of the input: that row is not
-// given (Eof), the rows before it are.
+// as one quote. A 0x00 byte ends the input.
 //
-// Ownership: the stream is read to its end by the constructor and not kept; the reader
-// owns its buffer. Failure: Next once Eof has been reached at the end of the input raises
-// EReadError "Try to read past eof".
+// Ownership: the stream is read to its end by the constructor and not kept; the reader owns its
+// buffer. Failure: Next after the last row raises EReadError "Try to read past eof".
+//
+// The host writes its texts with CR LF after every row, the final one included; the reading rules
+// above are what callers and stored texts rely on, quirks included, so they stay as they are.
 #pragma once
 
 #include <cstdint>
@@ -57,14 +58,16 @@ class TCSVReader {
   bool SkipQuoted(size_t& pos);
   void Record(size_t start, size_t end, bool grow_by_doubling);
 
-  std::string buffer_;  // input (up to any 0x00) + '\r' + '\0'
+  std::string buffer_;  // input + '\r' + '\0'
   size_t row_start_ = 0;
-  size_t buffer_end_ = 0;  // the final 0x00, the only one in the buffer
+  size_t buffer_end_ = 0;  // the final 0x00
   const char quote_ = '"';
   char separator_;
-  bool last_row_read_ = false;  // the scan has reached the carriage return appended
+  bool last_row_read_ = false;
   bool eof_ = false;
   int32_t field_count_ = 0;
+  const char row_terminator_ = '\r';
+  const size_t line_break_length_ = 2;
   int32_t row_number_ = -1;
   std::vector<FieldPos> fields_;
 };

@@ -5,7 +5,7 @@
 // The host writes them in one of two forms, told apart by the first bytes:
 //   - a component stream, "TPF0" followed by a TAddInfoLinesWrapper with its Info1, Info2 and
 //     AddInfoLines collection (read through TXReader);
-//   - comma-separated rows, one a line:
+//   - comma-separated rows, each ended by CR LF:
 //       Info1,Rechnungen
 //       Info2,2
 //       R1, 4711 ,first,,,,,,,,1        -> LineName "R1", ORG_ID 4711, _1 "first", Forcedelete

@@ -405,7 +405,7 @@ class TVirtualDataSet {
   TField& Fields(int index) const { return *fields_.at(index); }
   TField* FindField(const std::string& name);
   TField* FieldByName(const std::string& name);
-  // Rows "name,type,size", one a line (CR LF, LF or CR; the last may have no line break).
+  // Rows "name,type,size" each ended by CR LF; a row not followed by CR LF is not read.
   void LoadFieldDefsFromText(const std::string& text, bool open);
   void LoadFieldDefsFromStream(TStream& stream, bool open);
 
