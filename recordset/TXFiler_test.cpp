@@ -131,6 +131,35 @@ TEST(Extended, RoundTripsEveryKindOfValue) {
   EXPECT_EQ(bytes[9] & 0x7F, 0x7F);
 }
 
+TEST(Extended, DecodesRandomBitPatternsAsSignificandTimesPowerOfTwo) {
+  // value = significand * 2^(exponent - 16383 - 63), exponent 0 scaling like 1; covers normal,
+  // subnormal and unnormal (integer bit clear) patterns alike.
+  uint64_t state = 0x9E3779B97F4A7C15u;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    uint64_t significand = next();
+    if (i % 3 == 0) significand &= ~(uint64_t{1} << 63);
+    int exponent = static_cast<int>(next() % 0x7FFF);  // all but infinity and NaN
+    if (i % 7 == 0) exponent = 0;
+    const bool negative = (next() & 1) != 0;
+    unsigned char bytes[10];
+    for (int b = 0; b < 8; ++b)
+      bytes[b] = static_cast<unsigned char>(significand >> (8 * b));
+    const int top = exponent | (negative ? 0x8000 : 0);
+    bytes[8] = static_cast<unsigned char>(top & 0xFF);
+    bytes[9] = static_cast<unsigned char>(top >> 8);
+    long double expected = std::ldexp(static_cast<long double>(significand),
+                                      (exponent == 0 ? 1 : exponent) - 16383 - 63);
+    if (negative) expected = -expected;
+    ASSERT_EQ(DecodeExtended(bytes), expected) << i;
+  }
+}
+
 TEST(Extended, PiMatchesTheFpuConstant) {
   if (std::numeric_limits<long double>::digits != 64) GTEST_SKIP() << "long double is not x87";
   unsigned char bytes[10];
