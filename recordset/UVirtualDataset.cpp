@@ -123,6 +123,7 @@ std::function<void(uint32_t)>& RetryWait() {
 // Types and definitions
 
 int FieldValueWidth(TFieldType type, int size) {
+  size = std::max(size, 0);  // as the field keeps it
   switch (type) {
     case ftString:
     case ftFixedChar:
@@ -1006,15 +1007,38 @@ void TVirtualDataSet::MakeFieldsFromDefs() {
   fields_from_defs_ = true;
 }
 
+namespace {
+
+// Sizes come from the host's definition text. These limits keep the layout's arithmetic in
+// range and one record's allocation bounded; a var-bytes length is kept in 16 bits.
+constexpr int kMaxFieldSize = 1 << 20;
+constexpr int kMaxVarBytesSize = 0xFFFF;
+constexpr int kMaxValuesSize = 16 << 20;
+
+// The offset after a field of this type and size placed at offset; raises when the field or
+// the area would be too large.
+int PlaceField(const std::string& name, TFieldType type, int size, int offset) {
+  bool sized = IsTextType(type) || type == ftBytes || type == ftVarBytes || type == ftWideString;
+  bool too_large = (sized && size > (type == ftVarBytes ? kMaxVarBytesSize : kMaxFieldSize)) ||
+                   static_cast<int64_t>(offset) + 1 + FieldValueWidth(type, size) > kMaxValuesSize;
+  if (too_large)
+    throw EDatabaseError(
+        "Ung\xFCltige Feldgr\xF6\xDF"
+        "e f\xFCr Feld '" +
+        name + "'");
+  return offset + 1 + FieldValueWidth(type, size);
+}
+
+}  // namespace
+
 void TVirtualDataSet::InitFieldLayout() {
   layout_.assign(static_cast<size_t>(field_defs_.Count()), -1);
   int offset = 0;
   for (int i = 0; i < field_defs_.Count(); ++i) {
     const TFieldDef& def = field_defs_[i];
-    int width = FieldValueWidth(def.DataType, def.Size);
-    if (width < 0) continue;
+    if (FieldValueWidth(def.DataType, 0) < 0) continue;  // not kept in the values area
     layout_[i] = offset;
-    offset += 1 + width;
+    offset = PlaceField(def.Name, def.DataType, def.Size, offset);
   }
   record_data_size_ = offset;
   blob_count_ = 0;
@@ -1025,7 +1049,8 @@ void TVirtualDataSet::InitFieldLayout() {
     if (field.IsCalculated()) {
       field.offset_ = calculated_size_;
       field.blob_index_ = -1;
-      calculated_size_ += 1 + FieldValueWidth(field.DataType(), field.Size());
+      calculated_size_ =
+          PlaceField(field.DisplayName(), field.DataType(), field.Size(), calculated_size_);
       continue;
     }
     field.offset_ = def_index < layout_.size() ? layout_[def_index] : -1;

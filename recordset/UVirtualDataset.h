@@ -16,6 +16,9 @@
 //   FieldByName of a missing name        EDatabaseError "Das Feld 'XYZ' wurde nicht gefunden"
 //   definitions: empty / duplicate name  "Feldname fehlt" / "Doppelter Feldname 'pot'"
 //   open with a type without a field     "Typ für Feld 'X' ist unbekannt"
+//   open with a text or bytes size above 1 MiB (var bytes: 65535) or records above 16 MiB
+//                                        "Ungültige Feldgröße für Feld 'X'"
+//   (a negative size counts as 0)
 //   a value written while browsing       "Datenmenge weder im Editier- noch im Einfügemodus"
 //   a read-only field written            "Feld 'Nummer' kann nicht verändert werden"
 //   a value outside the field's range    "... ist kein gültiger Wert für das Feld '...'"

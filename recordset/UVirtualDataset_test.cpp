@@ -196,6 +196,37 @@ TEST(FieldDefs, RecordDataSizeSumsPresenceBytesAndWidths) {
   EXPECT_EQ(ds.RecordDataSize(), 22 + 5 + 9 + 35 + 1 + 3 + 8 + 5 + 9);
 }
 
+TEST(FieldDefs, SizesOutsideWhatAFieldCanHoldAreRefusedOrReadAsZero) {
+  // A size from the host's text must neither overflow the layout nor allocate without bound.
+  std::string many_large;  // each field allowed, all of them together more than 16 MiB
+  for (int i = 0; i < 17; ++i)
+    many_large += "S" + std::to_string(i) + ",1,1000000\r\n";
+  for (const std::string& text : {std::string("S,1,2147483647\r\n"), std::string("V,13,65536\r\n"),
+                                  std::string("B,12,1048577\r\n"), many_large}) {
+    TVirtualDataSet ds;
+    EXPECT_EQ(ErrorText<EDatabaseError>([&] { ds.LoadFieldDefsFromText(text, true); })
+                  .rfind("Ung\xFCltige Feldgr\xF6\xDF"
+                         "e f\xFCr Feld '",
+                         0),
+              0u)
+        << text;
+    EXPECT_FALSE(ds.Active()) << text;
+  }
+  // A negative size holds nothing, like size 0, and reads and writes stay inside the record.
+  TVirtualDataSet ds;
+  ds.LoadFieldDefsFromText("I,3,0\r\nV,13,-1\r\nS,1,-5\r\n", true);
+  EXPECT_EQ(ds.RecordDataSize(), 5 + 3 + 2);
+  ds.Append();
+  ds.FieldByName("V")->SetAsString("abc");
+  ds.FieldByName("S")->SetAsString("abc");
+  ds.Post();
+  EXPECT_EQ(ds.FieldByName("V")->AsString(), "");
+  EXPECT_TRUE(ds.FieldByName("S")->IsNull());
+  TVirtualDataSet wide;  // the largest var bytes; a size on an integer means nothing
+  wide.LoadFieldDefsFromText("V,13,65535\r\nI,3,2147483647\r\n", true);
+  EXPECT_EQ(wide.RecordDataSize(), 1 + 65537 + 5);
+}
+
 TEST(FieldLookup, ByNameIgnoringCaseThroughTheCache) {
   TVirtualDataSet ds;
   ds.LoadFieldDefsFromText("ID,3,0\r\nPOT,3,0\r\n", true);
