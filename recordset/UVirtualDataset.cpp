@@ -1115,7 +1115,7 @@ void TVirtualDataSet::CheckWritable(TField& field) {
 void TVirtualDataSet::CalculateFields(TRecordBuffer& buffer) {
   if (calculated_size_ == 0) return;
   buffer.calculated.assign(static_cast<size_t>(calculated_size_), 0);
-  if (calculated_size_ == 0 || !AutoCalcFields || !OnCalcFields || &buffer != &active_) return;
+  if (!AutoCalcFields || !OnCalcFields || &buffer != &active_) return;
   TDataSetState saved = state_;
   state_ = TDataSetState::dsCalcFields;
   try {
@@ -1151,31 +1151,31 @@ void TVirtualDataSet::SyncStore() {
 }
 
 void TVirtualDataSet::First() {
-  CheckActive();
-  CheckBrowseMode();
-  Fire(BeforeScroll);
-  provider_->GoBeforeFirst();
-  if (provider_->GetRecord(active_, TCustomDataProvider::TGetMode::gmNext) ==
-      TCustomDataProvider::TGetResult::grOK) {
-    bof_ = true;
-    eof_ = false;
-  } else {
-    ClearBuffer(active_);
-    bof_ = eof_ = true;
-  }
-  DataSetChanged();
-  Fire(AfterScroll);
+  MoveToEnd(true);
 }
 
 void TVirtualDataSet::Last() {
+  MoveToEnd(false);
+}
+
+void TVirtualDataSet::Next() {
+  Step(true);
+}
+
+void TVirtualDataSet::Prior() {
+  Step(false);
+}
+
+void TVirtualDataSet::MoveToEnd(bool first) {
   CheckActive();
   CheckBrowseMode();
   Fire(BeforeScroll);
-  provider_->GoAfterLast();
-  if (provider_->GetRecord(active_, TCustomDataProvider::TGetMode::gmPrior) ==
+  first ? provider_->GoBeforeFirst() : provider_->GoAfterLast();
+  using M = TCustomDataProvider::TGetMode;
+  if (provider_->GetRecord(active_, first ? M::gmNext : M::gmPrior) ==
       TCustomDataProvider::TGetResult::grOK) {
-    bof_ = false;
-    eof_ = true;
+    bof_ = first;
+    eof_ = !first;
   } else {
     ClearBuffer(active_);
     bof_ = eof_ = true;
@@ -1184,34 +1184,20 @@ void TVirtualDataSet::Last() {
   Fire(AfterScroll);
 }
 
-void TVirtualDataSet::Next() {
+void TVirtualDataSet::Step(bool forward) {
   CheckActive();
   CheckBrowseMode();
-  if (eof_) return;
+  if (forward ? eof_ : bof_) return;
   Fire(BeforeScroll);
   SyncStore();
-  // A failed move leaves the buffer untouched, so the last record stays shown.
-  if (provider_->GetRecord(active_, TCustomDataProvider::TGetMode::gmNext) ==
+  using M = TCustomDataProvider::TGetMode;
+  // A failed move leaves the buffer untouched: the cursor keeps showing the last (or first)
+  // record and only the end flag is raised.
+  if (provider_->GetRecord(active_, forward ? M::gmNext : M::gmPrior) ==
       TCustomDataProvider::TGetResult::grOK) {
-    bof_ = false;
+    (forward ? bof_ : eof_) = false;
   } else {
-    eof_ = true;
-  }
-  DataSetChanged();
-  Fire(AfterScroll);
-}
-
-void TVirtualDataSet::Prior() {
-  CheckActive();
-  CheckBrowseMode();
-  if (bof_) return;
-  Fire(BeforeScroll);
-  SyncStore();
-  if (provider_->GetRecord(active_, TCustomDataProvider::TGetMode::gmPrior) ==
-      TCustomDataProvider::TGetResult::grOK) {
-    eof_ = false;
-  } else {
-    bof_ = true;  // the cursor keeps showing the first record
+    (forward ? eof_ : bof_) = true;
   }
   DataSetChanged();
   Fire(AfterScroll);
@@ -1420,31 +1406,44 @@ void TVirtualDataSet::GotoBookmark(const TBookmark& bookmark) {
   Fire(AfterScroll);
 }
 
+namespace {
+
+// Lends the stream to the format for one load or save: runs work, then finish also when work
+// fails (the first failure is the one reported), and takes the stream back either way.
+template <typename Work, typename Finish>
+void WithFormatStream(TCustomStreamFormat& format, TStream& stream, Work work, Finish finish) {
+  struct TakeBack {
+    TCustomStreamFormat& format;
+    ~TakeBack() { format.SetStream(nullptr); }
+  } take_back{format};
+  format.SetStream(&stream);
+  try {
+    work();
+  } catch (...) {
+    try {
+      finish();
+    } catch (...) {
+      // The first failure is the one to report.
+    }
+    throw;
+  }
+  finish();
+}
+
+}  // namespace
+
 int TVirtualDataSet::LoadFromStream(TStream& stream, TCustomStreamFormat& format) {
   CheckActive();
   CheckBrowseMode();
   stream.SetPosition(0);
-  format.SetStream(&stream);
   int count = 0;
-  try {
-    format.BeginRead(*this);
-    count = format.ReadData(*this);
-  } catch (...) {
-    try {
-      format.EndRead(*this);
-    } catch (...) {
-      // The read failure is the one to report.
-    }
-    format.SetStream(nullptr);
-    throw;
-  }
-  try {
-    format.EndRead(*this);
-  } catch (...) {
-    format.SetStream(nullptr);
-    throw;
-  }
-  format.SetStream(nullptr);
+  WithFormatStream(
+      format, stream,
+      [&] {
+        format.BeginRead(*this);
+        count = format.ReadData(*this);
+      },
+      [&] { format.EndRead(*this); });
   return count;
 }
 
@@ -1466,26 +1465,13 @@ int TVirtualDataSet::LoadFromFile(const std::string& path, TCustomStreamFormat& 
 void TVirtualDataSet::SaveToStream(TStream& stream, TCustomStreamFormat& format) {
   CheckActive();
   CheckBrowseMode();
-  format.SetStream(&stream);
-  try {
-    format.BeginWrite(*this);
-    format.WriteData(*this);
-  } catch (...) {
-    try {
-      format.EndWrite(*this);
-    } catch (...) {
-      // The first failure is the one to report.
-    }
-    format.SetStream(nullptr);
-    throw;
-  }
-  try {
-    format.EndWrite(*this);
-  } catch (...) {
-    format.SetStream(nullptr);
-    throw;
-  }
-  format.SetStream(nullptr);
+  WithFormatStream(
+      format, stream,
+      [&] {
+        format.BeginWrite(*this);
+        format.WriteData(*this);
+      },
+      [&] { format.EndWrite(*this); });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -535,6 +535,9 @@ class TVirtualDataSet {
   void ClearBuffer(TRecordBuffer& buffer) const;
   // Puts the store's index on the record the cursor shows, so moves start from there.
   void SyncStore();
+  // First (true) or Last; Next (true) or Prior.
+  void MoveToEnd(bool first);
+  void Step(bool forward);
   void Fire(const TDataSetEvent& event) {
     if (event) event(*this);
   }
