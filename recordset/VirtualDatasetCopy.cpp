@@ -78,6 +78,8 @@ void TVirtualDataSet::CopyFrom(TVirtualDataSet* source) {
   Open();
   if (source == nullptr || !source->Active()) return;
 
+  // Every record, not only the source's current one: a copy of a record set that silently kept
+  // one record would lose the rest.
   source->CheckBrowseMode();
   // Values go by name: the copy lacks the source's fields of types without storage, so
   // positions may differ.

@@ -233,6 +233,8 @@ bool WordMatchesField(const TField& field, const std::string& word,
       std::optional<bool> wanted = ReadSearchBoolean(word);
       return wanted && *wanted == (!field.IsNull() && field.AsBoolean());
     }
+    // A word that is not a number or date matches no number or date field: read as 0, any
+    // text word would find every zero amount.
     case ftFloat: {
       // A null amount is no amount, not 0: it matches no number.
       if (field.IsNull()) return false;
@@ -346,6 +348,8 @@ bool TVirtualDataSet::SearchRecords(const std::string& field_names, const std::s
   if (!matched && BookmarkValid(saved)) ShowRecordQuietly(saved_index);
   EnableControls();
   Fire(AfterScroll);
+  // With a target the walk usually runs to the last record, so whether that one matched says
+  // nothing about the copies made: report whether any record was copied.
   return target != nullptr ? appended : matched;
 }
 
