@@ -7,18 +7,11 @@
 #include "util/Errors.h"
 #include "util/Files.h"
 #include "util/Streams.h"
+#include "util/Text.h"
 
 namespace rb {
 
 namespace {
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-    s.remove_suffix(1);
-  return s;
-}
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -55,25 +48,25 @@ void TIniFile::Parse(std::string_view text) {
   bool in_section = false;
   while (!text.empty()) {
     const size_t end = text.find_first_of("\r\n");
-    std::string_view line = Trim(text.substr(0, end));
+    std::string_view line = TrimBlanks(text.substr(0, end));
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       const size_t close = line.find(']');
-      section =
-          std::string(Trim(line.substr(1, close == std::string_view::npos ? close : close - 1)));
+      section = std::string(
+          TrimBlanks(line.substr(1, close == std::string_view::npos ? close : close - 1)));
       sections_.push_back(section);
       in_section = true;
       continue;
     }
     const size_t eq = line.find('=');
     if (!in_section || eq == std::string_view::npos) continue;
-    std::string_view value = Trim(line.substr(eq + 1));
+    std::string_view value = TrimBlanks(line.substr(eq + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
     }
-    entries_.push_back({section, std::string(Trim(line.substr(0, eq))), std::string(value)});
+    entries_.push_back({section, std::string(TrimBlanks(line.substr(0, eq))), std::string(value)});
   }
 }
 

@@ -9,6 +9,7 @@
 #include "platform/CodePage.h"
 #include "platform/Locale.h"
 #include "util/Errors.h"
+#include "util/Text.h"
 
 namespace rb {
 
@@ -31,14 +32,6 @@ namespace {
 
 char DecimalSeparator() {
   return platform::UserLocale().decimal;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-    s.remove_suffix(1);
-  return s;
 }
 
 // A number as the source of a conversion: exact integers stay integers, currency stays scaled.
@@ -367,7 +360,7 @@ TVariant TVariant::ChangeType(VarType to) const {
     case VarType::kString: {
       if (to == VarType::kDate) CastError(from, to);
       const std::string raw = from == VarType::kString ? s.text_ : platform::WideToAnsi(s.wide_);
-      std::string text(Trim(raw));
+      std::string text(TrimBlanks(raw));
       if (to == VarType::kBoolean) {
         std::string lower;
         for (char c : text)
