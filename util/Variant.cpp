@@ -204,60 +204,50 @@ TVariant TVariant::Null() {
   return v;
 }
 
-TVariant TVariant::FromBoolean(bool value) {
+TVariant TVariant::OfInt(VarType type, int64_t value) {
   TVariant v;
-  v.type_ = VarType::kBoolean;
-  v.int_ = value ? -1 : 0;
+  v.type_ = type;
+  v.int_ = value;
   return v;
+}
+
+TVariant TVariant::OfFloat(VarType type, double value) {
+  TVariant v;
+  v.type_ = type;
+  v.float_ = value;
+  return v;
+}
+
+TVariant TVariant::FromBoolean(bool value) {
+  return OfInt(VarType::kBoolean, value ? -1 : 0);
 }
 
 TVariant TVariant::FromByte(uint8_t value) {
-  TVariant v;
-  v.type_ = VarType::kByte;
-  v.int_ = value;
-  return v;
+  return OfInt(VarType::kByte, value);
 }
 
 TVariant TVariant::FromSmallint(int16_t value) {
-  TVariant v;
-  v.type_ = VarType::kSmallint;
-  v.int_ = value;
-  return v;
+  return OfInt(VarType::kSmallint, value);
 }
 
 TVariant TVariant::FromInteger(int32_t value) {
-  TVariant v;
-  v.type_ = VarType::kInteger;
-  v.int_ = value;
-  return v;
+  return OfInt(VarType::kInteger, value);
 }
 
 TVariant TVariant::FromSingle(float value) {
-  TVariant v;
-  v.type_ = VarType::kSingle;
-  v.float_ = value;
-  return v;
+  return OfFloat(VarType::kSingle, value);
 }
 
 TVariant TVariant::FromDouble(double value) {
-  TVariant v;
-  v.type_ = VarType::kDouble;
-  v.float_ = value;
-  return v;
+  return OfFloat(VarType::kDouble, value);
 }
 
 TVariant TVariant::FromCurrency(int64_t ten_thousandths) {
-  TVariant v;
-  v.type_ = VarType::kCurrency;
-  v.int_ = ten_thousandths;
-  return v;
+  return OfInt(VarType::kCurrency, ten_thousandths);
 }
 
 TVariant TVariant::FromDate(double days) {
-  TVariant v;
-  v.type_ = VarType::kDate;
-  v.float_ = days;
-  return v;
+  return OfFloat(VarType::kDate, days);
 }
 
 TVariant TVariant::FromWide(std::u16string text) {

@@ -90,6 +90,9 @@ class TVariant {
   std::string ToString() const;
 
  private:
+  static TVariant OfInt(VarType type, int64_t value);
+  static TVariant OfFloat(VarType type, double value);
+
   const TVariant& Target() const { return ref_ != nullptr ? ref_->Target() : *this; }
 
   VarType type_ = VarType::kEmpty;
