@@ -28,9 +28,12 @@ void LowerInto(std::string_view name, std::string& out) {
   static constexpr LowerTable table;  // names are looked up once per field and record
   // Mapped straight from the source: copying first and mapping in place reads back every byte
   // just written, which costs more than the look-up itself.
+  // The target pointer is taken once: a char store may alias the string's own fields, so
+  // indexing out would reload its data pointer for every byte.
   out.resize(name.size());
+  char* target = out.data();
   for (size_t i = 0; i < name.size(); ++i)
-    out[i] = static_cast<char>(table.map[static_cast<unsigned char>(name[i])]);
+    target[i] = static_cast<char>(table.map[static_cast<unsigned char>(name[i])]);
 }
 
 }  // namespace
