@@ -52,13 +52,15 @@ void TVirtualDataSet::CopyStructure(TVirtualDataSet* source) {
   FreeFields();
   if (source == nullptr) return;
   std::vector<TFieldDef> defs;
-  for (int i = 0; i < source->field_defs_.Count(); ++i)
-    defs.push_back(source->field_defs_[i]);
-  if (defs.empty()) {
-    // A closed source whose fields were made without definitions: its data fields describe it.
+  if (!source->fields_.empty() && !source->fields_from_defs_) {
+    // Fields made without definitions describe the source, as its next open would make them;
+    // definitions left from an earlier open may lack fields added since.
     for (auto& field : source->fields_)
       if (field->FieldKind() == TFieldKind::fkData)
         defs.push_back(TFieldDef{field->FieldName(), field->DataType(), field->Size(), false});
+  } else {
+    for (int i = 0; i < source->field_defs_.Count(); ++i)
+      defs.push_back(source->field_defs_[i]);
   }
   field_defs_.Clear();
   for (const TFieldDef& def : defs) {

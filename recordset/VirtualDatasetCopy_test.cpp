@@ -113,6 +113,14 @@ TEST(CopyStructure, FromFieldsMadeWithoutDefinitions) {
   TVirtualDataSet copy;
   copy.CopyStructure(&source);
   EXPECT_EQ(Names(copy), (std::vector<std::string>{"A", "B"}));
+
+  // Definitions left from an earlier open must not hide a field added since.
+  source.Open();
+  source.Close();
+  source.AddField("C", ftFloat);
+  TVirtualDataSet later;
+  later.CopyStructure(&source);
+  EXPECT_EQ(Names(later), (std::vector<std::string>{"A", "B", "C"}));
 }
 
 TEST(CopyStructure, WideStringDefinitionStillFailsToMakeAField) {
