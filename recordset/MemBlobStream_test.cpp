@@ -7,18 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "util/TestSupport.h"
+
 namespace rb {
 namespace {
-
-template <typename E, typename F>
-std::string ErrorText(F f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "";
-}
 
 std::string ReadAll(TStream& s) {
   std::string out;

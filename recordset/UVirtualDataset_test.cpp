@@ -8,19 +8,10 @@
 #include <tuple>
 #include <vector>
 
+#include "util/TestSupport.h"
+
 namespace rb {
 namespace {
-
-// Runs f and returns the text of the exception of type E it raises ("" when none).
-template <typename E, typename F>
-std::string ErrorText(F f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "";
-}
 
 // A set with ID (integer), NAME (string 10) holding the given IDs, names "n<id>".
 void MakeIds(TVirtualDataSet& ds, const std::vector<int>& ids) {

@@ -4,19 +4,10 @@
 #include <vector>
 
 #include "recordset/UVirtualDataset.h"
+#include "util/TestSupport.h"
 
 namespace rb {
 namespace {
-
-template <typename E, typename F>
-std::string ErrorText(F f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "";
-}
 
 // Every kept type, a structured one in the middle, and a blob.
 const char kDefs[] =

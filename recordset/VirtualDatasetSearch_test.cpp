@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Locale.h"
+#include "util/TestSupport.h"
 
 namespace rb {
 namespace {
@@ -20,16 +21,6 @@ class LocaleScope {
   }
   ~LocaleScope() { platform::SetUserLocaleForTesting(std::nullopt); }
 };
-
-template <typename E, typename F>
-std::string ErrorText(F f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "";
-}
 
 constexpr double kDay = 45356;  // 05.03.2024
 constexpr double kHalfPastTen = 10.5 / 24;
