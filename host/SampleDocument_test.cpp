@@ -33,8 +33,9 @@ TEST(SampleDocument, TravelsFromTheHostToTheInfoLines) {
   host.Kill();
   ASSERT_TRUE(root);
 
-  TKXCustomJSON* order =
-      root->FindMember(doc::kOrder) ? root->FindMember(doc::kOrder)->ItemAt(0) : nullptr;
+  TKXCustomJSON* orders = root->FindMember(doc::kOrder);
+  ASSERT_NE(orders, nullptr);
+  TKXCustomJSON* order = orders->ItemAt(0);
   ASSERT_NE(order, nullptr);
   EXPECT_EQ(order->MemberAsText(doc::kLinkUid).size(), 38u);  // a GUID with braces
   TKXCustomJSON* parts = order->FindMember(doc::kParts);
