@@ -117,6 +117,32 @@ void TBinTree::InsertAt(Node& p, Node item, bool& grown, bool& inserted) {
   }
 }
 
+// The double rotations, shared by insertion and deletion: p's left child l is right-heavy (or
+// p's right child r is left-heavy); its inner child takes p's place with p and the child below it.
+void TBinTree::RotateLeftRight(Node& p, Node l) {
+  Node r = l->right_;
+  l->right_ = r->left_;
+  r->left_ = l;
+  p->left_ = r->right_;
+  r->right_ = p;
+  p->balance_ = r->balance_ == -1 ? 1 : 0;
+  l->balance_ = r->balance_ == 1 ? -1 : 0;
+  r->balance_ = 0;
+  p = r;
+}
+
+void TBinTree::RotateRightLeft(Node& p, Node r) {
+  Node l = r->left_;
+  r->left_ = l->right_;
+  l->right_ = r;
+  p->right_ = l->left_;
+  l->left_ = p;
+  p->balance_ = l->balance_ == 1 ? -1 : 0;
+  r->balance_ = l->balance_ == -1 ? 1 : 0;
+  l->balance_ = 0;
+  p = l;
+}
+
 void TBinTree::GrewLeft(Node& p, bool& grown) {
   if (p->balance_ == 1) {
     p->balance_ = 0;
@@ -132,15 +158,7 @@ void TBinTree::GrewLeft(Node& p, bool& grown) {
       l->balance_ = 0;
       p = l;
     } else {
-      Node r = l->right_;
-      l->right_ = r->left_;
-      r->left_ = l;
-      p->left_ = r->right_;
-      r->right_ = p;
-      p->balance_ = r->balance_ == -1 ? 1 : 0;
-      l->balance_ = r->balance_ == 1 ? -1 : 0;
-      r->balance_ = 0;
-      p = r;
+      RotateLeftRight(p, l);
     }
     grown = false;
   }
@@ -161,15 +179,7 @@ void TBinTree::GrewRight(Node& p, bool& grown) {
       r->balance_ = 0;
       p = r;
     } else {
-      Node l = r->left_;
-      r->left_ = l->right_;
-      l->right_ = r;
-      p->right_ = l->left_;
-      l->left_ = p;
-      p->balance_ = l->balance_ == 1 ? -1 : 0;
-      r->balance_ = l->balance_ == -1 ? 1 : 0;
-      l->balance_ = 0;
-      p = l;
+      RotateRightLeft(p, r);
     }
     grown = false;
   }
@@ -198,15 +208,7 @@ void TBinTree::ShrankLeft(Node& p, bool& shrunk) {
       }
       p = r;
     } else {
-      Node l = r->left_;
-      r->left_ = l->right_;
-      l->right_ = r;
-      p->right_ = l->left_;
-      l->left_ = p;
-      p->balance_ = l->balance_ == 1 ? -1 : 0;
-      r->balance_ = l->balance_ == -1 ? 1 : 0;
-      l->balance_ = 0;
-      p = l;
+      RotateRightLeft(p, r);
     }
   }
 }
@@ -232,15 +234,7 @@ void TBinTree::ShrankRight(Node& p, bool& shrunk) {
       }
       p = l;
     } else {
-      Node r = l->right_;
-      l->right_ = r->left_;
-      r->left_ = l;
-      p->left_ = r->right_;
-      r->right_ = p;
-      p->balance_ = r->balance_ == -1 ? 1 : 0;
-      l->balance_ = r->balance_ == 1 ? -1 : 0;
-      r->balance_ = 0;
-      p = r;
+      RotateLeftRight(p, l);
     }
   }
 }

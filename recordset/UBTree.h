@@ -92,6 +92,8 @@ class TBinTree {
   bool DeleteAt(Node& p, const TBinTreeItem& key, bool& shrunk);
   // Removes the right-most node below r, moving its payload and count into target.
   void DeleteRightmost(Node& r, Node target, Node& freed, bool& shrunk);
+  static void RotateLeftRight(Node& p, Node l);
+  static void RotateRightLeft(Node& p, Node r);
   static void GrewLeft(Node& p, bool& grown);
   static void GrewRight(Node& p, bool& grown);
   static void ShrankLeft(Node& p, bool& shrunk);
