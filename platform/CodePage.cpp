@@ -60,4 +60,21 @@ unsigned char AnsiUpper(unsigned char c) {
   }
 }
 
+unsigned char AnsiLower(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 0x20);
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 0x20);
+  switch (c) {
+    case 0x8A:
+      return 0x9A;  // Š
+    case 0x8C:
+      return 0x9C;  // Œ
+    case 0x8E:
+      return 0x9E;  // Ž
+    case 0x9F:
+      return 0xFF;  // Ÿ
+    default:
+      return c;
+  }
+}
+
 }  // namespace platform

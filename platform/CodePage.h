@@ -25,4 +25,7 @@ char WideCharToAnsi(char16_t u);
 // 0x80..0x9F (š œ ž ÿ). Other bytes, ß and µ among them, are unchanged.
 unsigned char AnsiUpper(unsigned char c);
 
+// The inverse mapping (CharLowerBuffA): A-Z, 0xC0..0xDE except 0xD7, and Š Œ Ž Ÿ.
+unsigned char AnsiLower(unsigned char c);
+
 }  // namespace platform

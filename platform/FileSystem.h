@@ -38,6 +38,11 @@ bool RemoveDirectory(std::string_view path);
 // A copy that fails part-way removes the partial target.
 bool CopyFile(std::string_view from, std::string_view to, bool fail_if_exists);
 
+// Renames a file, replacing an existing target in one step (MoveFileEx with
+// MOVEFILE_REPLACE_EXISTING): a reader sees the old file or the new one, never a mixture. Both
+// names must lie on the same volume; a folder as the target fails with 5.
+bool MoveFileReplace(std::string_view from, std::string_view to);
+
 // One entry found by a directory search.
 struct FoundFile {
   std::string name;  // the name without its folder

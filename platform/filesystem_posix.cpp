@@ -160,6 +160,21 @@ bool RemoveDirectory(std::string_view path) {
   return true;
 }
 
+bool MoveFileReplace(std::string_view from, std::string_view to) {
+  std::string src, dst;
+  if (!ToNative(from, src) || !ToNative(to, dst)) return false;
+  struct stat dst_st {};
+  if (::stat(dst.c_str(), &dst_st) == 0 && S_ISDIR(dst_st.st_mode)) {
+    SetLastError(kErrorAccessDenied);
+    return false;
+  }
+  if (::rename(src.c_str(), dst.c_str()) != 0) {
+    SetErrorFor(src, errno);
+    return false;
+  }
+  return true;
+}
+
 bool CopyFile(std::string_view from, std::string_view to, bool fail_if_exists) {
   std::string src, dst;
   if (!ToNative(from, src) || !ToNative(to, dst)) return false;

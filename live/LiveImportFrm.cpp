@@ -1,0 +1,336 @@
+#include "live/LiveImportFrm.h"
+
+#include <chrono>
+#include <cmath>
+#include <string_view>
+#include <vector>
+
+#include "json/JSONAccess.h"
+#include "json/TKXJSONStreamer.h"
+#include "live/Messages.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "recordset/UVirtualDataset.h"
+#include "util/Errors.h"
+#include "util/Numbers.h"
+
+namespace rb::live {
+namespace {
+
+// Runs a function when the scope ends, however it ends.
+template <class F>
+class TFinally {
+ public:
+  explicit TFinally(F f) : f_(std::move(f)) {}
+  TFinally(const TFinally&) = delete;
+  TFinally& operator=(const TFinally&) = delete;
+  ~TFinally() { f_(); }
+
+ private:
+  F f_;
+};
+
+// Positions of these kinds (text lines, subtotals and the like) are neither shown nor summed.
+bool IsHiddenKind(const std::string& kind) {
+  return kind == "t" || kind == "d" || kind == "a" || kind == "-" || kind == "\x81";
+}
+
+// A whole decimal number with optional leading blanks and sign, as a 32-bit integer; anything
+// else counts as 0.
+int IntegerOrZero(std::string_view text) {
+  size_t i = text.find_first_not_of(' ');
+  if (i == std::string_view::npos) return 0;
+  bool negative = false;
+  if (text[i] == '-' || text[i] == '+') negative = text[i++] == '-';
+  if (i == text.size()) return 0;
+  long long value = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return 0;
+    value = value * 10 + (text[i] - '0');
+    if (value > 2147483648LL) return 0;
+  }
+  value = negative ? -value : value;
+  return value > 2147483647LL ? 0 : static_cast<int>(value);
+}
+
+// The price as the host sent it: a JSON number is taken as it is, so that it never depends on
+// how the user's locale would spell it as text; anything else is read as text.
+double PriceOf(TKXCustomJSON* position) {
+  TKXCustomJSON* price = position->FindMember(doc::kPrice);
+  if (price != nullptr && price != position && price->GetKind() == ValueKind::js_Number)
+    return static_cast<double>(static_cast<TKXJSONnumber*>(price)->Value());
+  return static_cast<double>(TextToNumber(position->MemberAsText(doc::kPrice)));
+}
+
+std::string AnsiLowerCase(std::string text) {
+  for (char& c : text)
+    c = static_cast<char>(platform::AnsiLower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// dd.mm.yyyy with the program's date separator; a day number outside the years 1 to 9999 is no
+// date and raises like the record set's own conversions.
+std::string FormatShortDate(double day_number) {
+  using namespace std::chrono;
+  constexpr double kFirst = -693593;  // 1 January 1
+  constexpr double kLast = 2958465;   // 31 December 9999
+  if (!std::isfinite(day_number) || day_number < kFirst || day_number >= kLast + 1)
+    throw EConvertError("Ung\xFCltiges Datum");
+  const sys_days day =
+      sys_days(year(1899) / December / 30) + days(static_cast<long long>(std::floor(day_number)));
+  const year_month_day ymd(day);
+  char text[16];
+  const char sep = NumberSettings().DateSeparator;
+  std::snprintf(text, sizeof text, "%02u%c%02u%c%04d", static_cast<unsigned>(ymd.day()), sep,
+                static_cast<unsigned>(ymd.month()), sep, static_cast<int>(ymd.year()));
+  return text;
+}
+
+}  // namespace
+
+TLiveImportFrm::TLiveImportFrm(TLiveScreen& screen, TLiveSettings settings)
+    : screen_(screen), settings_(std::move(settings)) {}
+
+TLiveImportFrm::~TLiveImportFrm() = default;
+
+void TLiveImportFrm::FormCreate() {
+  SetUserModeFolder(TempFolder());
+}
+
+void TLiveImportFrm::FormShow() {
+  screen_.PostLoad();
+}
+
+void TLiveImportFrm::FlatSpeedButton1Click() {
+  screen_.PostLoad();
+}
+
+void TLiveImportFrm::FormDestroy() {
+  order_object_ = nullptr;
+  part_list_ = nullptr;
+  document_tree_.reset();
+  info_line_list_.ClearLines();
+  notes_.Clear();
+}
+
+void TLiveImportFrm::Dispatch(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    screen_.ShowError(ErrorDisplayText(error.what()));
+  }
+}
+
+void TLiveImportFrm::LoadDocument() {
+  screen_.ShowBusyCursor();
+  TFinally restore_cursor([this] { screen_.ShowDefaultCursor(); });
+
+  screen_.FitGridColumns();
+  if (!positioned_) PlaceBesideHost();
+  tax_rate_ = static_cast<double>(TextToNumber(ReadIPCValue("TAXH", settings_.requests)));
+  ReadDocument();
+  db_path_ = ReadIPCValueSync("DBPATH", false, "", settings_.requests);
+
+  if (order_object_ == nullptr || part_list_ == nullptr) {
+    screen_.ShowDefaultCursor();
+    screen_.ShowInfo(ShowInfoHtml(kTransferFailed));
+    screen_.PostClose();
+    return;
+  }
+
+  TKXCustomJSON* adress = order_object_->FindMember(doc::kAdress);
+  if (adress != nullptr && adress != order_object_ && adress->ItemCount() == 1) {
+    TKXCustomJSON* first = adress->ItemAt(0);
+    screen_.SetCaption((first != nullptr ? first->MemberAsText(doc::kAdressSmart) : "") + "  " +
+                       order_object_->MemberAsText(doc::kPrintName));
+  }
+
+  try {
+    FillPositions();
+  } catch (const std::exception& error) {
+    screen_.ShowDefaultCursor();
+    screen_.ShowInfo(ShowInfoHtml(error.what()));
+    screen_.PostClose();
+  }
+}
+
+void TLiveImportFrm::PlaceBesideHost() {
+  positioned_ = true;
+  const std::vector<std::string> pieces =
+      SplitText(",", ReadIPCValue("OFFICEMETRICS", settings_.requests), 4, 4);
+  if (pieces.empty()) {
+    screen_.CenterOnScreen();
+  } else {
+    const TRect rect = screen_.WindowRect();
+    const int left = pieces[0].empty() ? rect.left : IntegerOrZero(pieces[0]) + 20;
+    const int top = pieces[1].empty() ? rect.top : IntegerOrZero(pieces[1]) + 20;
+    screen_.MoveWindow(left, top);
+  }
+  screen_.FitToMonitor();
+}
+
+void TLiveImportFrm::ReadDocument() {
+  const std::string path = ReadIPCValueSync("GETJSON", false, "", settings_.requests);
+  order_object_ = nullptr;
+  part_list_ = nullptr;
+  link_uid_.clear();
+  document_tree_.reset();
+  // The host made the file for this one read: it goes whatever the read did.
+  TFinally delete_file([&path] {
+    if (!path.empty()) platform::DeleteFile(path);
+  });
+  if (!path.empty()) document_tree_ = TKXJSONStreamer::ReadFile(path);
+  if (!document_tree_) return;
+
+  TKXCustomJSON* orders = document_tree_->FindMember(doc::kOrder);
+  if (orders == nullptr || orders->ItemCount() < 1) return;
+  order_object_ = orders->ItemAt(0);
+  if (order_object_ == nullptr) return;
+  link_uid_ = order_object_->MemberAsText(doc::kLinkUid);
+  // A link id that could name a file outside the notes folder is no link id.
+  if (!IsUsableLinkUid(link_uid_)) link_uid_.clear();
+  part_list_ = order_object_->FindMember(doc::kParts);
+}
+
+void TLiveImportFrm::FillPositions() {
+  previous_invoices_sum_ = 0;
+  info_line_list_.LoadFromText(order_object_->MemberAsText(doc::kInfoLines));
+  if (info_line_list_.Count() >= 1) ReadPreviousInvoices();
+  if (part_list_ == nullptr) return;
+
+  double running = 0;
+  order_sum_ = 0;
+  deduction_target_ = 0;
+  {
+    screen_.BeginGridUpdate();
+    TFinally resume([this] { screen_.EndGridUpdate(); });
+    screen_.ClearGrid();
+    const int32_t count = part_list_->ItemCount();
+    screen_.SetRowCount(count + 1);
+    int rows = 1;
+    for (int32_t i = 0; i < count; ++i) {
+      if (!IsHiddenKind(part_list_->ItemAt(i)->MemberAsText(doc::kTypLine))) ++rows;
+    }
+    screen_.SetRowCount(rows);
+
+    int j = 1;
+    for (int32_t i = 0; i < count; ++i) {
+      TKXCustomJSON* position = part_list_->ItemAt(i);
+      if (position->MemberAsText(doc::kRow).empty()) throw Exception(kVersionTooOld);
+      if (IsHiddenKind(position->MemberAsText(doc::kTypLine))) continue;
+      screen_.SetCell(kColPosition, j, position->MemberAsText(doc::kPosition));
+      screen_.SetCell(kColDescription, j, position->MemberAsText(doc::kDescription1));
+      const double price = PriceOf(position);
+      screen_.SetCell(kColPrice, j, FormatAmount(price));
+      running += price;
+      if (j + 1 < rows) {
+        screen_.SetCell(kColKumPrice, j, FormatAmount(running));
+        order_sum_ += price;
+      }
+      if (j + 2 < rows) deduction_target_ = running;
+      if (j == rows - 1) {
+        if (previous_invoices_sum_ != 0) {
+          deduction_target_ = previous_invoices_sum_;
+          const std::string text = FormatAmount(deduction_target_) + kPreviousInvoicesSuffix;
+          screen_.SetEditText(TEditId::EditAbzug, text);
+          screen_.InsertAbzugItem(0, text);
+        } else {
+          screen_.SetEditText(TEditId::EditAbzug, FormatAmount(deduction_target_));
+        }
+      }
+      ++j;
+    }
+  }
+  screen_.SetEditText(TEditId::EditSumme, FormatAmount(order_sum_) + " / " +
+                                              FormatAmount(NetToGross(order_sum_, tax_rate_)));
+  screen_.SetGridFixedMode();
+  LoadNotes();
+}
+
+void TLiveImportFrm::ReadPreviousInvoices() {
+  previous_invoices_sum_ = 0;
+  screen_.ClearAbzugItems();
+  TVirtualDataSet records;
+  TBinaryStreamFormat format;
+
+  std::string condition;
+  for (int32_t i = 0; i < info_line_list_.Count(); ++i) {
+    if (i > 0) condition += " OR ";
+    condition += "ID=" + std::to_string(info_line_list_.Items(i).ORG_ID);
+  }
+  if (condition.empty()) return;
+
+  const std::string file = UniqueTempFileName();
+  TFinally delete_file([&] { DeleteFileRetry(file, settings_.files); });
+  const std::string sql = "Select ID,WW_NETTO,POT,ID_ORDER,DATE from Auftraege where " + condition;
+  const std::string folder = AnsiLowerCase(ExpandUNCFileName(
+      IncludePathDelimiter(ReadIPCValueSync("DBPATH", false, "", settings_.requests))));
+  const std::string data = folder + '\b' + sql + '\b' + "vds" + '\b' + file;
+  const std::string reply = ReadIPCValueSync("ANYQUERY", false, data, settings_.query);
+
+  // Earlier invoices only refine the deduction target: whatever goes wrong here ends the walk
+  // quietly and keeps what was gathered.
+  try {
+    records.LoadFieldDefsFromText(reply, true);
+    records.LoadFromFile(file, format);
+    for (records.First(); !records.Eof(); records.Next()) {
+      if (records.FieldByName("POT")->AsInteger() != 1) continue;
+      previous_invoices_sum_ += records.FieldByName("WW_NETTO")->AsFloat();
+      screen_.AddAbzugItem(records.FieldByName("ID_ORDER")->AsString() + " " +
+                           FormatShortDate(records.FieldByName("DATE")->AsDateTime()));
+    }
+  } catch (const std::exception&) {
+  }
+}
+
+std::string TLiveImportFrm::NotesFile() const {
+  return NotesFileName(db_path_, link_uid_);
+}
+
+void TLiveImportFrm::LoadNotes() {
+  loading_ = true;
+  notes_.Clear();
+  {
+    // The edits show whatever the notes hold, also when reading them failed.
+    TFinally fill_edits([this] {
+      screen_.SetEditText(TEditId::Pnetto,
+                          FormatAmountPlain(static_cast<double>(TextToNumber(notes_.Value("PN")))));
+      screen_.SetEditText(TEditId::PBrutto,
+                          FormatAmountPlain(static_cast<double>(TextToNumber(notes_.Value("PB")))));
+      loading_ = false;
+    });
+    if (!link_uid_.empty()) notes_.Load(NotesFile(), settings_.files);
+  }
+  UpdateRest();
+}
+
+void TLiveImportFrm::PnettoChange(TEditId sender) {
+  if (loading_ || link_uid_.empty()) return;
+  if (change_depth_ == 0) {
+    {
+      ++change_depth_;
+      // A failed store inside the nested run must not leave conversions switched off for good.
+      TFinally lower([this] { --change_depth_; });
+      if (sender == TEditId::Pnetto) {
+        const double net = static_cast<double>(TextToNumber(screen_.EditText(TEditId::Pnetto)));
+        screen_.SetEditText(TEditId::PBrutto, FormatAmountPlain(NetToGross(net, tax_rate_)));
+      } else {
+        const double gross = static_cast<double>(TextToNumber(screen_.EditText(TEditId::PBrutto)));
+        screen_.SetEditText(TEditId::Pnetto, FormatAmountPlain(GrossToNet(gross, tax_rate_)));
+      }
+    }
+    UpdateRest();
+  }
+  notes_.SetValue("PN", screen_.EditText(TEditId::Pnetto));
+  notes_.SetValue("PB", screen_.EditText(TEditId::PBrutto));
+  notes_.Save(NotesFile(), settings_.files);
+}
+
+void TLiveImportFrm::UpdateRest() {
+  const double net = static_cast<double>(TextToNumber(screen_.EditText(TEditId::Pnetto)));
+  const double rest = net - order_sum_;
+  screen_.SetEditText(TEditId::EFullRest,
+                      FormatAmount(rest) + " / " + FormatAmount(NetToGross(rest, tax_rate_)));
+}
+
+}  // namespace rb::live
