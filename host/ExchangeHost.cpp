@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "exchange/IPCValue.h"
+#include "host/AnyQuery.h"
+#include "host/SampleDatabase.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/SysError.h"
@@ -73,13 +75,19 @@ std::optional<std::string> CopyDocument(const std::string& document) {
 
 std::string HostUsage() {
   return "Usage: ktx-exchange [options]\n"
-         "Stand-in for the Kontorix exchange service: answers OFFICEMETRICS, TAXH, GETJSON and\n"
-         "DBPATH on a local pipe and names the pipe in KTX-EXCHANGELOCALSERVICE.TXT.\n"
+         "Stand-in for the Kontorix exchange service: answers OFFICEMETRICS, TAXH, GETJSON,\n"
+         "DBPATH and ANYQUERY on a local pipe and names the pipe in\n"
+         "KTX-EXCHANGELOCALSERVICE.TXT.\n"
          "  --pipe-name NAME       pipe to listen on (default KontorixExchange)\n"
          "  --data-folder DIR      reply to DBPATH (default <temp>/KXTempDir/KontorixDaten/)\n"
          "  --document FILE        JSON document handed out by GETJSON (default: sample invoice)\n"
          "  --tax-rate TEXT        reply to TAXH (default 19)\n"
          "  --office-metrics TEXT  reply to OFFICEMETRICS (default 60,40,1280,860)\n"
+         "  --database FILE        SQLite database that ANYQUERY reads, read-only\n"
+         "                         (default <data folder>/Kontorix.sqlite)\n"
+         "  --sample               before serving, put the sample invoices (table Auftraege)\n"
+         "                         into the database, creating it when missing; a database\n"
+         "                         that has the table already is left as it is\n"
          "Stop with Ctrl+C or SIGTERM.\n";
 }
 
@@ -92,11 +100,16 @@ bool ParseHostOptions(const std::vector<std::string>& args, THostOptions& option
       {"--document", &THostOptions::document_file},
       {"--tax-rate", &THostOptions::tax_rate},
       {"--office-metrics", &THostOptions::office_metrics},
+      {"--database", &THostOptions::database},
   };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
       help = true;
+      continue;
+    }
+    if (arg == "--sample") {
+      options.sample = true;
       continue;
     }
     const size_t eq = arg.find('=');
@@ -125,6 +138,12 @@ THostOptions ResolveHostOptions(THostOptions options) {
   const std::string full = platform::GetFullPathName(options.data_folder);
   if (!full.empty()) options.data_folder = full;
   options.data_folder = IncludePathDelimiter(options.data_folder);
+  if (options.database.empty()) {
+    options.database = options.data_folder + kDatabaseFileName;
+  } else {
+    const std::string database = platform::GetFullPathName(options.database);
+    if (!database.empty()) options.database = database;
+  }
   if (options.document_file.empty()) options.document_file = RB_SAMPLE_DOCUMENT;
   return options;
 }
@@ -220,13 +239,26 @@ int ServeConnection(platform::PipeHandle pipe, const TExchangeHandler& handler,
 }
 
 TExchangeHost::TExchangeHost(THostOptions options, TLogFunction log)
-    : options_(ResolveHostOptions(std::move(options))), log_(std::move(log)), handler_(options_) {}
+    : options_(ResolveHostOptions(std::move(options))), log_(std::move(log)), handler_(options_) {
+  handler_.SetKey("ANYQUERY", AnyQueryHandler(options_.data_folder, options_.database));
+}
 
 TExchangeHost::~TExchangeHost() {
   Shutdown();
 }
 
 bool TExchangeHost::Start(std::string& error, const RetryPolicy& retry) {
+  if (options_.sample) {
+    try {
+      ForceDirectories(options_.data_folder);
+      const bool created = EnsureSampleDatabase(options_.database);
+      log_((created ? "sample database created: " : "database has its table already: ") +
+           options_.database);
+    } catch (const std::exception& e) {
+      error = std::string("cannot make the sample database: ") + e.what();
+      return false;
+    }
+  }
   server_ = platform::PipeServer::Create(options_.pipe_name);
   if (!server_.IsOpen()) {
     const uint32_t code = platform::GetLastError();

@@ -10,8 +10,11 @@
 //   "GETJSON"        the document copied to a fresh temporary file; the reply is its full
 //                    name and the requester deletes it
 //   "DBPATH"         the data folder, ending in the path delimiter
-// A key without a handler (an unknown one) gets a reply without "DATA"; further keys such as
-// "ANYQUERY" are added with TExchangeHandler::SetKey.
+//   "ANYQUERY"       a read-only SQL query on the database, rows written to a new file in
+//                    TempFolder(); added by TExchangeHost (host/AnyQuery.h)
+// A key without a handler (an unknown one) gets a reply without "DATA", and so does a key whose
+// handler raises (the error goes to the log line); further keys are added with
+// TExchangeHandler::SetKey.
 //
 // A connection may carry several requests; it ends with the end marker (ID length -1), when
 // the peer closes, or on a frame too large to be a request (ID over 64 KiB, data over 64 MiB).
@@ -32,23 +35,29 @@
 
 namespace rb {
 
+// The database file that "ANYQUERY" reads when --database names none: in the data folder.
+inline constexpr char kDatabaseFileName[] = "Kontorix.sqlite";
+
 struct THostOptions {
   std::string pipe_name = "KontorixExchange";
   std::string data_folder;    // empty: TempFolder("KontorixDaten")
   std::string document_file;  // empty: the sample invoice
   std::string tax_rate = "19";
   std::string office_metrics = "60,40,1280,860";
+  std::string database;  // empty: data folder + kDatabaseFileName
+  bool sample = false;   // put the demo's invoices into the database when it has none
 };
 
 // The command line of ktx-exchange (arguments after the program name): --pipe-name NAME,
-// --data-folder DIR, --document FILE, --tax-rate TEXT, --office-metrics TEXT, each also as
-// --option=value. False with error set for an unknown option or a missing value; help is set
-// for --help or -h.
+// --data-folder DIR, --document FILE, --tax-rate TEXT, --office-metrics TEXT, --database FILE,
+// each also as --option=value, and the flag --sample. False with error set for an unknown
+// option or a missing value; help is set for --help or -h.
 bool ParseHostOptions(const std::vector<std::string>& args, THostOptions& options, bool& help,
                       std::string& error);
 std::string HostUsage();
 
-// Fills the defaults of empty options and makes the data folder a full path with a delimiter.
+// Fills the defaults of empty options and makes the data folder a full path with a delimiter
+// and the database a full file name.
 THostOptions ResolveHostOptions(THostOptions options);
 
 class TExchangeHandler {
@@ -89,9 +98,10 @@ class TExchangeHost {
   TExchangeHandler& Handler() { return handler_; }
   const THostOptions& Options() const { return options_; }
 
-  // Creates the pipe and writes its name as the first line of the local-service file in
-  // TempFolder(), retrying the write as retry says. False with error set, and no pipe left
-  // open, when the pipe cannot be created or the file cannot be written.
+  // With the sample option, first puts the demo's invoices into the database (see
+  // host/SampleDatabase.h). Creates the pipe and writes its name as the first line of the
+  // local-service file in TempFolder(), retrying the write as retry says. False with error set,
+  // and no pipe left open, when the sample database, the pipe or the file cannot be made.
   bool Start(std::string& error, const RetryPolicy& retry = {});
   // Accepts connections until stop() is true (checked every 100 ms). A connection whose thread
   // cannot be started is closed at once; one whose serving raises is dropped and logged.

@@ -24,6 +24,8 @@ TEST(HostOptions, ParsesBothFormsAndRejectsTheRest) {
     std::vector<std::string> args;
     bool ok;
     std::string pipe, tax, error;
+    std::string database = {};
+    bool sample = false;
   } cases[] = {
       {"defaults", {}, true, "KontorixExchange", "19", ""},
       {"separate values", {"--pipe-name", "P1", "--tax-rate", "7"}, true, "P1", "7", ""},
@@ -31,6 +33,15 @@ TEST(HostOptions, ParsesBothFormsAndRejectsTheRest) {
       {"empty joined value", {"--tax-rate="}, true, "KontorixExchange", "", ""},
       {"unknown option", {"--port", "1"}, false, "", "", "unknown option: --port"},
       {"missing value", {"--document"}, false, "", "", "missing value for --document"},
+      {"database and sample",
+       {"--database", "k.sqlite", "--sample"},
+       true,
+       "KontorixExchange",
+       "19",
+       "",
+       "k.sqlite",
+       true},
+      {"sample takes no value", {"--sample=1"}, false, "", "", "unknown option: --sample=1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -42,6 +53,8 @@ TEST(HostOptions, ParsesBothFormsAndRejectsTheRest) {
     if (c.ok) {
       EXPECT_EQ(o.pipe_name, c.pipe);
       EXPECT_EQ(o.tax_rate, c.tax);
+      EXPECT_EQ(o.database, c.database);
+      EXPECT_EQ(o.sample, c.sample);
     } else {
       EXPECT_EQ(error, c.error);
     }
@@ -58,9 +71,14 @@ TEST(HostOptions, DefaultsPointAtTheSampleAndAFolderWithDelimiter) {
   EXPECT_EQ(o.data_folder, TempFolder("KontorixDaten"));
   EXPECT_EQ(o.data_folder.back(), '/');
   EXPECT_TRUE(FileExists(o.document_file)) << o.document_file;
+  EXPECT_EQ(o.database, o.data_folder + "Kontorix.sqlite");
   THostOptions given;
   given.data_folder = "/srv/daten";
   EXPECT_EQ(ResolveHostOptions(given).data_folder, "/srv/daten/");
+  EXPECT_EQ(ResolveHostOptions(given).database, "/srv/daten/Kontorix.sqlite");
+  given.database = "db/../k.sqlite";
+  EXPECT_EQ(ResolveHostOptions(given).database,
+            std::filesystem::current_path().string() + "/k.sqlite");
   // The program runs in another folder: a relative DBPATH would name another place there.
   given.data_folder = "rel/../daten";
   EXPECT_EQ(ResolveHostOptions(given).data_folder,

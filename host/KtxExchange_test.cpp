@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "exchange/TestPipeFolder.h"
 #include "platform/Pipe.h"
 #include "platform/Process.h"
+#include "recordset/UVirtualDataset.h"
 #include "util/Files.h"
 
 namespace rb {
@@ -59,7 +61,7 @@ TEST_F(KtxExchange, AnswersTheLoadSequencesKeys) {
 
 TEST_F(KtxExchange, UnknownKeyIsAnsweredWithoutData) {
   bool answered = false;
-  EXPECT_EQ(QueryIPCValueOnce("ANYQUERY", ReadLocalServiceName(), answered, "x"), "");
+  EXPECT_EQ(QueryIPCValueOnce("NOSUCHKEY", ReadLocalServiceName(), answered, "x"), "");
   EXPECT_TRUE(answered);
 }
 
@@ -104,6 +106,54 @@ TEST_F(KtxExchange, SecondHostOnTheSameNameRefusesToStart) {
                                     {{"XDG_RUNTIME_DIR", TTestPipeFolder::Folder()}});
   EXPECT_EQ(second.Wait(5000), 1);
   EXPECT_EQ(ReadIPCValue("TAXH"), "19");  // the first one still serves
+}
+
+// "ANYQUERY" end to end: --sample fills the database named by --database, the reply and the
+// file read back as the program reads them, and a request that would write gets no data.
+TEST(KtxExchangeQuery, AnswersFromItsDatabaseAndRefusesWrites) {
+  const std::string folder = TempFolder("Abfragedaten");
+  const std::string database = TempFolder("Anderswo") + "Buchhaltung.sqlite";
+  platform::ChildProcess child = platform::ChildProcess::Start(
+      KTX_EXCHANGE_PATH,
+      {"--pipe-name", "ktx-query", "--data-folder", folder, "--database", database, "--sample"},
+      {{"XDG_RUNTIME_DIR", TTestPipeFolder::Folder()}});
+  ASSERT_TRUE(child.Running());
+  for (int i = 0; i < 500 && ReadLocalServiceName() != "ktx-query"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(ReadLocalServiceName(), "ktx-query");
+  EXPECT_TRUE(FileExists(database));
+  EXPECT_FALSE(FileExists(folder + "Kontorix.sqlite"));
+
+  auto ask = [&](const std::string& sql, const std::string& file) {
+    std::string lower = folder;
+    for (char& c : lower)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ReadIPCValueSync("ANYQUERY", false, lower + '\b' + sql + '\b' + "vds" + '\b' + file);
+  };
+  auto count = [&](const std::string& reply, const std::string& file) {
+    TVirtualDataSet ds;
+    ds.LoadFieldDefsFromText(reply, true);
+    TBinaryStreamFormat format;
+    const int loaded = ds.LoadFromFile(file, format);
+    std::remove(file.c_str());
+    return loaded;
+  };
+
+  std::string file = UniqueTempFileName();
+  std::string reply =
+      ask("Select ID,WW_NETTO,POT,ID_ORDER,DATE from Auftraege where ID=17 OR ID=42", file);
+  EXPECT_EQ(reply, "ID,3,0\r\nWW_NETTO,6,0\r\nPOT,3,0\r\nID_ORDER,1,12\r\nDATE,11,0\r\n");
+  EXPECT_EQ(count(reply, file), 2);
+
+  for (const std::string sql : {"DELETE FROM Auftraege", "Select 1; DELETE FROM Auftraege"}) {
+    SCOPED_TRACE(sql);
+    file = UniqueTempFileName();
+    EXPECT_EQ(ask(sql, file), "");
+    EXPECT_FALSE(FileExists(file));
+  }
+  file = UniqueTempFileName();
+  reply = ask("Select ID from Auftraege", file);
+  EXPECT_EQ(count(reply, file), 7);
 }
 
 // A temporary folder that others may write to must not receive the service's files; the
