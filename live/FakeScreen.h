@@ -10,6 +10,7 @@
 #include "live/LiveImportFrm.h"
 #include "live/LiveScreen.h"
 #include "platform/CodePage.h"
+#include "util/Errors.h"
 
 namespace rb::live {
 
@@ -25,9 +26,15 @@ class TFakeScreen : public TLiveScreen {
   std::vector<TGridColumn> columns{
       {"TColumn-1", 10}, {"Position", 74}, {"Description1", 62}, {"PRICE", 93}, {"KUMPRICE", 64}};
   int posted_loads = 0, posted_closes = 0, fixed_mode_calls = 0, fit_columns_calls = 0;
-  int update_depth = 0, centred = 0, fitted = 0;
+  int update_depth = 0;
   bool busy = false;
-  TRect window = TRect::FromSize(282, 133, 595, 326);
+  TWindowState window{TRect::FromSize(282, 133, 595, 326)};
+  TDesktop desktop{{{{0, 0, 1920, 1080}, {0, 0, 1920, 1040}, true}}, std::nullopt, 2, 2};
+  struct TClipboard {
+    std::string html, fragment, plain;
+  };
+  std::vector<TClipboard> clipboard;
+  bool clipboard_fails = false;
 
   std::string Caption() const override { return caption; }
   void SetCaption(const std::string& text) override { caption = text; }
@@ -82,12 +89,14 @@ class TFakeScreen : public TLiveScreen {
   void ShowBusyCursor() override { busy = true; }
   void ShowDefaultCursor() override { busy = false; }
 
-  TRect WindowRect() const override { return window; }
-  void MoveWindow(int left, int top) override {
-    window = TRect::FromSize(left, top, window.Width(), window.Height());
+  void PutListingOnClipboard(const std::string& html, const std::string& fragment,
+                             const std::string& plain) override {
+    if (clipboard_fails) throw EOSError("Zugriff verweigert", 5);
+    clipboard.push_back({html, fragment, plain});
   }
-  void CenterOnScreen() override { ++centred; }
-  void FitToMonitor() override { ++fitted; }
+  TWindowState WindowState() const override { return window; }
+  void SetWindowState(const TWindowState& state) override { window = state; }
+  TDesktop Desktop() const override { return desktop; }
 
  private:
   int ColumnIndex(const std::string& field) const {

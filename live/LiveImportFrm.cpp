@@ -7,6 +7,8 @@
 
 #include "json/JSONAccess.h"
 #include "json/TKXJSONStreamer.h"
+#include "live/ColumnLayout.h"
+#include "live/Listing.h"
 #include "live/Messages.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
@@ -95,6 +97,10 @@ TLiveImportFrm::~TLiveImportFrm() = default;
 
 void TLiveImportFrm::FormCreate() {
   SetUserModeFolder(TempFolder());
+  TWindowState window = screen_.WindowState();
+  const TFastIniFile ini(UserModeFile());
+  RestorePlacement(ini, kPlacementPrefix, -1, TRestoreMode::TopLeft, window, screen_.Desktop());
+  screen_.SetWindowState(window);
 }
 
 void TLiveImportFrm::FormShow() {
@@ -102,7 +108,36 @@ void TLiveImportFrm::FormShow() {
 }
 
 void TLiveImportFrm::FlatSpeedButton1Click() {
+  WriteColumnLayout(ColumnLayoutFileName(), screen_.GridColumns());
   screen_.PostLoad();
+}
+
+void TLiveImportFrm::FlatButton2Click() {
+  const TListing listing = BuildListing(
+      screen_.RowCount(),
+      [this](const std::string& field, int row) { return screen_.Cell(field, row); },
+      screen_.EditText(TEditId::EditSumme));
+  screen_.PutListingOnClipboard(BuildClipboardHtml(listing.html), listing.html,
+                                ClipboardPlainText(listing));
+  screen_.ShowInfo(ShowInfoHtml(kListingCopiedInfo));
+}
+
+bool TLiveImportFrm::FormCloseQuery() {
+  // The placement is a convenience: a file that cannot be written loses it, nothing more.
+  try {
+    TFastIniFile ini(UserModeFile());
+    SavePlacement(ini, kPlacementPrefix, -1, TRestoreMode::Centered, screen_.WindowState(),
+                  screen_.Desktop());
+    ini.UpdateFile();
+  } catch (const std::exception&) {
+  }
+  try {
+    WriteColumnLayout(ColumnLayoutFileName(), screen_.GridColumns());
+  } catch (const std::exception& error) {
+    screen_.ShowError(ErrorDisplayText(error.what()));
+    return false;
+  }
+  return true;
 }
 
 void TLiveImportFrm::FormDestroy() {
@@ -125,7 +160,7 @@ void TLiveImportFrm::LoadDocument() {
   screen_.ShowBusyCursor();
   TFinally restore_cursor([this] { screen_.ShowDefaultCursor(); });
 
-  screen_.FitGridColumns();
+  LoadGridLayout();
   if (!positioned_) PlaceBesideHost();
   tax_rate_ = static_cast<double>(TextToNumber(ReadIPCValue("TAXH", settings_.requests)));
   ReadDocument();
@@ -154,32 +189,48 @@ void TLiveImportFrm::LoadDocument() {
   }
 }
 
+void TLiveImportFrm::LoadGridLayout() {
+  const std::string path = ColumnLayoutFileName();
+  if (FileExists(path)) {
+    std::vector<TGridColumn> columns = screen_.GridColumns();
+    LoadColumnLayout(path, columns);
+    screen_.SetGridColumnWidths(columns);
+  }
+  screen_.FitGridColumns();
+}
+
 void TLiveImportFrm::PlaceBesideHost() {
   positioned_ = true;
   const std::vector<std::string> pieces =
       SplitText(",", ReadIPCValue("OFFICEMETRICS", settings_.requests), 4, 4);
+  TWindowState window = screen_.WindowState();
   if (pieces.empty()) {
-    screen_.CenterOnScreen();
+    window.position = TWindowPosition::ScreenCenter;
   } else {
-    const TRect rect = screen_.WindowRect();
-    const int left = pieces[0].empty() ? rect.left : IntegerOrZero(pieces[0]) + 20;
-    const int top = pieces[1].empty() ? rect.top : IntegerOrZero(pieces[1]) + 20;
-    screen_.MoveWindow(left, top);
+    const int width = window.rect.Width();
+    const int height = window.rect.Height();
+    if (!pieces[0].empty()) window.rect.left = IntegerOrZero(pieces[0]) + 20;
+    if (!pieces[1].empty()) window.rect.top = IntegerOrZero(pieces[1]) + 20;
+    window.rect = TRect::FromSize(window.rect.left, window.rect.top, width, height);
   }
-  screen_.FitToMonitor();
+  screen_.SetWindowState(FitToMonitor(window, screen_.Desktop()));
 }
 
 void TLiveImportFrm::ReadDocument() {
   const std::string path = ReadIPCValueSync("GETJSON", false, "", settings_.requests);
-  order_object_ = nullptr;
-  part_list_ = nullptr;
-  link_uid_.clear();
-  document_tree_.reset();
+  SetDocument(nullptr);
   // The host made the file for this one read: it goes whatever the read did.
   TFinally delete_file([&path] {
     if (!path.empty()) platform::DeleteFile(path);
   });
-  if (!path.empty()) document_tree_ = TKXJSONStreamer::ReadFile(path);
+  if (!path.empty()) SetDocument(TKXJSONStreamer::ReadFile(path));
+}
+
+void TLiveImportFrm::SetDocument(TKXJSONPtr tree) {
+  order_object_ = nullptr;
+  part_list_ = nullptr;
+  link_uid_.clear();
+  document_tree_ = std::move(tree);
   if (!document_tree_) return;
 
   TKXCustomJSON* orders = document_tree_->FindMember(doc::kOrder);

@@ -3,6 +3,7 @@
 // Qt window in app/ forwards its events to the handlers named here and carries out what they
 // ask of the screen.
 //
+// Created: the placement of the last run comes back from "UserMode.INI" in TempFolder().
 // The load, once posted by FormShow or "Neu lesen" (FlatSpeedButton1Click):
 //   busy cursor -> column layout -> "OFFICEMETRICS" (first load only, places the window beside
 //   the host's) -> "TAXH" -> "GETJSON" (the document, parsed, its file deleted) -> "DBPATH" ->
@@ -20,6 +21,9 @@
 // Ownership: the view owns its document tree, info lines and notes; OrderObject and PartList
 // point into the tree and are cleared whenever it is replaced. The screen must outlive the
 // view. Everything runs on the window's thread.
+//
+// Closing (FormCloseQuery) stores the placement and the column layout ("dgdview.COL"); a
+// layout file that cannot be created is shown and keeps the window open.
 #pragma once
 
 #include <cstdint>
@@ -75,7 +79,10 @@ class TLiveImportFrm {
   void FormShow();
   void LoadDocument();
   void FlatSpeedButton1Click();
+  void FlatButton2Click();
   void PnettoChange(TEditId sender);
+  // Whether the window may close: not when its column layout cannot be stored.
+  bool FormCloseQuery();
   void FormDestroy();
 
   // The steps the load runs; public so that tests can drive them one by one.
@@ -83,6 +90,9 @@ class TLiveImportFrm {
   void ReadPreviousInvoices();
   void LoadNotes();
   void UpdateRest();
+
+  // Takes a parsed document as the load does (order, link id, positions); none clears them.
+  void SetDocument(TKXJSONPtr tree);
 
   // Runs a handler as the event loop does: an error that escapes it goes to the general error
   // display, and the program goes on.
@@ -103,6 +113,7 @@ class TLiveImportFrm {
 
  private:
   void PlaceBesideHost();
+  void LoadGridLayout();
   void ReadDocument();
   std::string NotesFile() const;
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "live/Geometry.h"
+#include "live/Placement.h"
 
 namespace rb::live {
 
@@ -77,12 +78,16 @@ class TLiveScreen {
   virtual void ShowBusyCursor() = 0;
   virtual void ShowDefaultCursor() = 0;
 
-  // The window's outer rectangle on the screen, moving it, centring it on the screen, and
-  // bringing it into its monitor's work area.
-  virtual TRect WindowRect() const = 0;
-  virtual void MoveWindow(int left, int top) = 0;
-  virtual void CenterOnScreen() = 0;
-  virtual void FitToMonitor() = 0;
+  // The listing on the clipboard: the HTML clipboard text, the fragment and the plain text.
+  // Raises the system's error when the clipboard cannot be taken; it then keeps its contents.
+  virtual void PutListingOnClipboard(const std::string& clipboard_html, const std::string& fragment,
+                                     const std::string& plain) = 0;
+
+  // The window's place and size, and the monitors it may go to (the arithmetic of placing it
+  // lives in live/Placement.h).
+  virtual TWindowState WindowState() const = 0;
+  virtual void SetWindowState(const TWindowState& state) = 0;
+  virtual TDesktop Desktop() const = 0;
 };
 
 }  // namespace rb::live

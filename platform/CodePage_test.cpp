@@ -52,7 +52,9 @@ TEST(CodePage, UpperCase) {
 TEST(CodePage, LowerCaseUndoesUpperCaseForEveryCapital) {
   for (int c = 0; c < 256; ++c) {
     const auto lower = AnsiLower(static_cast<unsigned char>(c));
-    if (lower != c) EXPECT_EQ(AnsiUpper(lower), c) << c;
+    if (lower != c) {
+      EXPECT_EQ(AnsiUpper(lower), c) << c;
+    }
   }
   EXPECT_EQ(AnsiLower(0xD7), 0xD7);  // ×
   EXPECT_EQ(AnsiLower(0xDF), 0xDF);  // ß

@@ -1,0 +1,389 @@
+// The load sequence against the real ktx-exchange: each test serves its own document through a
+// host process on the real socket and drives the view through a screen without widgets.
+#include "live/LiveImportFrm.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "exchange/TestPipeFolder.h"
+#include "live/FakeScreen.h"
+#include "platform/File.h"
+#include "platform/Process.h"
+#include "util/Numbers.h"
+
+namespace rb::live {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TPos {
+  std::string kind;
+  std::string price;  // JSON text of the price
+  std::string row = "1";
+};
+
+// An invoice whose positions are numbered 01, 02, ... and described "P01", "P02", ...
+std::string Document(const std::vector<TPos>& positions, const std::string& order_extra = "") {
+  std::string parts;
+  for (size_t i = 0; i < positions.size(); ++i) {
+    const std::string n = (i < 9 ? "0" : "") + std::to_string(i + 1);
+    if (!parts.empty()) parts += ",";
+    parts += "{" + (positions[i].row.empty() ? "" : "\"Row\":\"" + positions[i].row + "\",") +
+             "\"TypLine\":\"" + positions[i].kind + "\",\"Position\":\"" + n +
+             "\",\"Description1\":\"P" + n + "\",\"Price\":" + positions[i].price + "}";
+  }
+  return "{\"Order\":[{\"LINKUID\":\"{4711}\",\"PrintName\":\"AR-7\"" + order_extra +
+         ",\"Parts\":[" + parts + "]}]}";
+}
+
+class TTestHost {
+ public:
+  TTestHost(const std::string& document, std::vector<std::string> args) {
+    static int counter = 0;
+    folder_ = TTestPipeFolder::Folder() + "/case" + std::to_string(++counter);
+    fs::create_directories(folder_ + "/daten");
+    std::ofstream(folder_ + "/doc.json", std::ios::binary) << document;
+    const std::string name = "ktx-live-" + std::to_string(counter);
+    args.insert(args.end(), {"--pipe-name", name, "--document", folder_ + "/doc.json",
+                             "--data-folder", folder_ + "/daten"});
+    process_ = platform::ChildProcess::Start(KTX_EXCHANGE_PATH, args,
+                                             {{"XDG_RUNTIME_DIR", TTestPipeFolder::Folder()}});
+    for (int i = 0; i < 500 && ReadLocalServiceName() != name; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ~TTestHost() {
+    process_.RequestStop();
+    process_.Wait(5000);
+  }
+  std::string DataFolder() const { return folder_ + "/daten/"; }
+
+ private:
+  std::string folder_;
+  platform::ChildProcess process_;
+};
+
+// Files the host copied for GETJSON that are still there: their names are plain numbers.
+int LeftoverDocumentCopies() {
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator(TempFolder())) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && name.find_first_not_of("0123456789") == name.find(".json"))
+      ++count;
+  }
+  return count;
+}
+
+TLiveSettings FastSettings() {
+  TLiveSettings settings;
+  settings.files.attempts = 2;
+  settings.files.sleep = [](uint32_t) {};
+  return settings;
+}
+
+class LiveView : public ::testing::Test {
+ protected:
+  LiveView() { screen_.view = &view_; }
+  void SetUp() override {
+    SetNumberSettings(TNumberSettings());
+    view_.FormCreate();
+  }
+
+  void Serve(const std::string& document, std::vector<std::string> args = {"--tax-rate", "19"}) {
+    host_ = std::make_unique<TTestHost>(document, std::move(args));
+  }
+  void Load() {
+    view_.Dispatch([this] { view_.LoadDocument(); });
+  }
+  std::string Kum(int row) const { return screen_.Cell(kColKumPrice, row); }
+  std::string NotesText() const {
+    std::ifstream in(host_->DataFolder() + "Rechenmappe/{4711}.txt", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  TFakeScreen screen_;
+  TLiveImportFrm view_{screen_, FastSettings()};
+  std::unique_ptr<TTestHost> host_;
+};
+
+TEST_F(LiveView, RunningPricesAndSums) {
+  Serve(Document({{"", "100"}, {"", "200"}, {"", "50"}, {"", "-300"}}));
+  Load();
+  ASSERT_EQ(screen_.RowCount(), 5);
+  EXPECT_EQ(Kum(1), "100,00");
+  EXPECT_EQ(Kum(2), "300,00");
+  EXPECT_EQ(Kum(3), "350,00");
+  EXPECT_EQ(Kum(4), "");
+  EXPECT_EQ(screen_.Cell(kColPrice, 4), "-300,00");
+  EXPECT_EQ(screen_.Cell("position", 2), "02");
+  EXPECT_EQ(view_.OrderSum(), 350);
+  EXPECT_EQ(view_.DeductionTarget(), 300);
+  EXPECT_EQ(screen_.EditText(TEditId::EditAbzug), "300,00");
+  EXPECT_EQ(screen_.EditText(TEditId::EditSumme), "350,00 / 416,50");
+  EXPECT_EQ(screen_.EditText(TEditId::Pnetto), ",00");
+  EXPECT_EQ(screen_.EditText(TEditId::EFullRest), "-350,00 / -416,50");
+  EXPECT_EQ(screen_.fixed_mode_calls, 1);
+  EXPECT_EQ(screen_.update_depth, 0);
+  EXPECT_FALSE(screen_.busy);
+  EXPECT_TRUE(screen_.infos.empty());
+  EXPECT_EQ(LeftoverDocumentCopies(), 0);
+}
+
+TEST_F(LiveView, HiddenKindsChangeNeitherRowsNorSums) {
+  Serve(Document({{"t", "1"},
+                  {"", "100"},
+                  {"d", "7"},
+                  {"", "200"},
+                  {"a", "1"},
+                  {"-", "1"},
+                  {"\\u0081", "9"},
+                  {"", "50"},
+                  {"", "-300"}}));
+  Load();
+  ASSERT_EQ(screen_.RowCount(), 5);
+  EXPECT_EQ(screen_.Cell(kColPosition, 2), "04");
+  EXPECT_EQ(Kum(3), "350,00");
+  EXPECT_EQ(view_.OrderSum(), 350);
+  EXPECT_EQ(view_.DeductionTarget(), 300);
+}
+
+TEST_F(LiveView, EdgeCountsOfShownPositions) {
+  struct {
+    const char* name;
+    std::vector<TPos> positions;
+    int rows;
+    double order_sum, target;
+    const char* abzug;  // nullptr: not set
+  } cases[] = {
+      {"none shown", {{"t", "5"}}, 1, 0, 0, nullptr},
+      {"one shown", {{"", "80"}}, 2, 0, 0, "0,00"},
+      {"two shown", {{"", "80"}, {"", "-20"}}, 3, 80, 0, "0,00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    screen_.edits.clear();
+    Serve(Document(c.positions));
+    Load();
+    EXPECT_EQ(screen_.RowCount(), c.rows);
+    EXPECT_EQ(view_.OrderSum(), c.order_sum);
+    EXPECT_EQ(view_.DeductionTarget(), c.target);
+    if (c.abzug) {
+      EXPECT_EQ(screen_.EditText(TEditId::EditAbzug), c.abzug);
+    } else {
+      EXPECT_EQ(screen_.edits.count(TEditId::EditAbzug), 0u);
+    }
+    if (c.rows == 2) {
+      EXPECT_EQ(Kum(1), "");
+    }
+  }
+}
+
+TEST_F(LiveView, APositionWithoutRowRefusesTheTable) {
+  // Also a hidden one: an older host sends no "Row" at all.
+  Serve(Document({{"", "100"}, {"t", "0", ""}, {"", "-100"}}));
+  Load();
+  ASSERT_EQ(screen_.infos.size(), 1u);
+  EXPECT_EQ(screen_.infos[0], kVersionTooOld);
+  EXPECT_EQ(screen_.posted_closes, 1);
+  EXPECT_EQ(screen_.update_depth, 0);
+  EXPECT_EQ(screen_.Cell(kColPosition, 1), "01");  // the rows filled so far stay
+  EXPECT_EQ(screen_.edits.count(TEditId::EditSumme), 0u);
+  EXPECT_FALSE(screen_.busy);
+}
+
+TEST_F(LiveView, DocumentsWithoutOrderOrPositionsCloseTheWindow) {
+  const std::string cases[] = {
+      "{\"Order\":[]}", "{\"Order\":[{\"LINKUID\":\"x\"}]}", "{}", "not json", "",
+  };
+  for (const std::string& document : cases) {
+    SCOPED_TRACE(document);
+    screen_.infos.clear();
+    screen_.posted_closes = 0;
+    Serve(document);
+    Load();
+    ASSERT_EQ(screen_.infos.size(), 1u);
+    EXPECT_EQ(screen_.infos[0], kTransferFailed);
+    EXPECT_EQ(screen_.posted_closes, 1);
+    EXPECT_FALSE(screen_.busy);
+    EXPECT_EQ(LeftoverDocumentCopies(), 0);
+  }
+}
+
+TEST_F(LiveView, NoHostMeansNoDocument) {
+  fs::remove(TempFolder() + kLocalServiceFileName);
+  Load();
+  ASSERT_EQ(screen_.infos.size(), 1u);
+  EXPECT_EQ(screen_.infos[0], kTransferFailed);
+  EXPECT_EQ(screen_.window.rect.left, (1920 - 595) / 2);  // no metrics either: centred
+  EXPECT_EQ(view_.TaxRate(), 0);
+}
+
+TEST_F(LiveView, CaptionFromASingleAddress) {
+  struct {
+    std::string extra, caption;
+  } cases[] = {
+      {",\"Adress\":[{\"AdressSmart\":\"M\\u00fcller GbR\"}]", "M\xFCller GbR  AR-7"},
+      {",\"Adress\":[{}]", "  AR-7"},
+      {",\"Adress\":[{\"AdressSmart\":\"A\"},{\"AdressSmart\":\"B\"}]", "Ansicht"},
+      {"", "Ansicht"},
+  };
+  for (const auto& c : cases) {
+    screen_.caption = "Ansicht";
+    Serve(Document({{"", "1"}}, c.extra));
+    Load();
+    EXPECT_EQ(screen_.caption, c.caption) << c.extra;
+  }
+}
+
+TEST_F(LiveView, PlacedBesideTheHostOnTheFirstLoadOnly) {
+  struct {
+    const char* metrics;
+    int left, top;
+  } cases[] = {
+      {"100,200,800,600", 120, 220},
+      {",300", 282, 320},
+      {"abc", 20, 133},
+      {"", (1920 - 595) / 2, (1040 - 326) / 2},  // centred in the work area
+      {"1700,900", 1920 - 595, 1040 - 326},      // kept inside the work area
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.metrics);
+    TFakeScreen screen;
+    TLiveImportFrm view(screen, FastSettings());
+    Serve(Document({{"", "1"}}), {"--office-metrics=" + std::string(c.metrics)});
+    view.Dispatch([&] { view.LoadDocument(); });
+    EXPECT_EQ(screen.window.rect, TRect::FromSize(c.left, c.top, 595, 326));
+    // "Neu lesen" must never move the window again.
+    screen.window.rect = TRect::FromSize(5, 6, 595, 326);
+    view.Dispatch([&] { view.LoadDocument(); });
+    EXPECT_EQ(screen.window.rect.left, 5);
+  }
+}
+
+TEST_F(LiveView, ProjectSumsConvertAndAreKeptPerOrder) {
+  Serve(Document({{"", "100"}, {"", "200"}, {"", "50"}, {"", "-300"}}));
+  Load();
+  screen_.Type(TEditId::Pnetto, "100");
+  EXPECT_EQ(screen_.EditText(TEditId::PBrutto), "119,00");
+  EXPECT_EQ(NotesText(), "PN=100\r\nPB=119,00\r\n");
+
+  screen_.Type(TEditId::Pnetto, "1000");
+  EXPECT_EQ(screen_.EditText(TEditId::EFullRest), "650,00 / 773,50");
+
+  screen_.Type(TEditId::PBrutto, "119");
+  EXPECT_EQ(screen_.EditText(TEditId::Pnetto), "100,00");
+
+  screen_.Type(TEditId::Pnetto, "");
+  EXPECT_EQ(screen_.EditText(TEditId::PBrutto), ",00");
+  EXPECT_EQ(NotesText(), "PB=,00\r\n");
+
+  // The next load of the same order shows what was kept; other lines of the file survive it.
+  screen_.Type(TEditId::Pnetto, "250");
+  {
+    std::ofstream(host_->DataFolder() + "Rechenmappe/{4711}.txt", std::ios::app)
+        << "Kommentar=bleibt\r\n";
+  }
+  screen_.edits.clear();
+  Load();
+  EXPECT_EQ(screen_.EditText(TEditId::Pnetto), "250,00");
+  EXPECT_EQ(screen_.EditText(TEditId::PBrutto), "297,50");
+  screen_.Type(TEditId::Pnetto, "1");
+  EXPECT_NE(NotesText().find("Kommentar=bleibt\r\n"), std::string::npos);
+  EXPECT_TRUE(screen_.errors.empty());
+}
+
+TEST_F(LiveView, UnusableLinkUidKeepsNoNotes) {
+  for (const char* uid : {"", "..", ".", "../evil", "a\\\\b"}) {
+    SCOPED_TRACE(uid);
+    const std::string doc = Document({{"", "10"}, {"", "-10"}});
+    Serve(std::string(doc).replace(doc.find("{4711}"), 6, uid));
+    Load();
+    screen_.Type(TEditId::Pnetto, "100");
+    EXPECT_EQ(screen_.EditText(TEditId::PBrutto), ",00");  // no conversion either
+    EXPECT_FALSE(fs::exists(host_->DataFolder() + "Rechenmappe"));
+    EXPECT_TRUE(fs::is_empty(host_->DataFolder()));
+  }
+}
+
+TEST_F(LiveView, NotesThatCannotBeReadCloseTheWindow) {
+  Serve(Document({{"", "10"}, {"", "-10"}}));
+  fs::create_directories(host_->DataFolder() + "Rechenmappe");
+  const std::string notes = host_->DataFolder() + "Rechenmappe/{4711}.txt";
+  std::ofstream(notes) << "PN=5\r\n";
+  // Another program holds the notes open and lets nobody else in.
+  platform::File holder =
+      platform::File::Open(notes, platform::FileAccess::kReadWrite, platform::FileShare::kExclusive,
+                           platform::FileCreate::kOpenExisting);
+  ASSERT_TRUE(holder.IsOpen());
+  Load();
+  ASSERT_EQ(screen_.infos.size(), 1u);
+  EXPECT_EQ(screen_.posted_closes, 1);
+  EXPECT_EQ(screen_.EditText(TEditId::Pnetto), ",00");
+}
+
+TEST_F(LiveView, NotesThatCannotBeWrittenReachTheErrorDisplay) {
+  Serve(Document({{"", "10"}, {"", "-10"}}));
+  Load();
+  std::ofstream(host_->DataFolder() + "Rechenmappe") << "a file in the folder's place";
+  screen_.Type(TEditId::Pnetto, "100");
+  EXPECT_FALSE(screen_.errors.empty());
+  EXPECT_EQ(screen_.EditText(TEditId::Pnetto), "100");
+  // A failed store must not switch conversions off for good.
+  fs::remove(host_->DataFolder() + "Rechenmappe");
+  screen_.Type(TEditId::Pnetto, "200");
+  EXPECT_EQ(screen_.EditText(TEditId::PBrutto), "238,00");
+}
+
+}  // namespace
+}  // namespace rb::live
+
+namespace rb::live {
+namespace {
+
+TEST_F(LiveView, ColumnLayoutIsLoadedOnEveryLoadAndStoredOnReadAgainAndClosing) {
+  const std::string layout = TempFolder() + "dgdview.COL";
+  std::ofstream(layout, std::ios::binary) << "KUMPRICE=3\r\nPRICE=120\r\n";
+  Serve(Document({{"", "1"}}));
+  Load();
+  EXPECT_EQ(screen_.columns[4].width, 10);
+  EXPECT_EQ(screen_.columns[3].width, 120);
+  EXPECT_GE(screen_.fit_columns_calls, 1);
+
+  screen_.columns[2].width = 99;
+  view_.Dispatch([this] { view_.FlatSpeedButton1Click(); });
+  EXPECT_EQ(screen_.posted_loads, 1);
+  std::ifstream in(layout, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+            "TColumn-1=10\r\nPosition=74\r\nDescription1=99\r\nPRICE=120\r\nKUMPRICE=10\r\n");
+
+  EXPECT_TRUE(view_.FormCloseQuery());
+  EXPECT_TRUE(fs::exists(TempFolder() + "UserMode.INI"));
+  fs::remove(layout);
+  fs::create_directory(layout);  // the layout file cannot be created: the window stays
+  EXPECT_FALSE(view_.FormCloseQuery());
+  EXPECT_EQ(screen_.errors.size(), 1u);
+  fs::remove(layout);
+}
+
+TEST_F(LiveView, ListingGoesToTheClipboardThenTheMessage) {
+  Serve(Document({{"", "100"}, {"", "200"}, {"", "50"}, {"", "-300"}}));
+  Load();
+  view_.Dispatch([this] { view_.FlatButton2Click(); });
+  ASSERT_EQ(screen_.clipboard.size(), 1u);
+  EXPECT_NE(screen_.clipboard[0].fragment.find("<th>P02</th>"), std::string::npos);
+  EXPECT_EQ(screen_.clipboard[0].fragment.find("P03"), std::string::npos);  // the last two
+  EXPECT_EQ(screen_.clipboard[0].plain, "01\tP01\t100,00\r\n02\tP02\t200,00\r\n");
+  EXPECT_EQ(screen_.clipboard[0].html.substr(0, 13), "Version:1.0\r\n");
+  EXPECT_EQ(screen_.infos.size(), 1u);
+
+  screen_.clipboard_fails = true;
+  view_.Dispatch([this] { view_.FlatButton2Click(); });
+  EXPECT_EQ(screen_.infos.size(), 1u);
+  EXPECT_EQ(screen_.errors, std::vector<std::string>{"Zugriff verweigert."});
+}
+
+}  // namespace
+}  // namespace rb::live
