@@ -1,0 +1,183 @@
+// The window on Qt's offscreen platform: its controls where the design puts them, the load
+// posted after the first paint, and a real load from ktx-exchange painted into an image.
+#include "app/LiveImportWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "exchange/TestPipeFolder.h"
+#include "platform/Process.h"
+#include "ui/DataGrid.h"
+#include "ui/QtText.h"
+#include "ui/TestApp.h"
+
+namespace rb::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Processes events until the condition holds or the time is up. (QTest's QTRY macros report to
+// QTest's own log and return silently under GoogleTest, so they must not be used here.)
+template <class F>
+bool WaitFor(F condition, int timeout_ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!condition()) {
+    if (timer.elapsed() > timeout_ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QTest::qSleep(5);
+  }
+  return true;
+}
+
+struct TMessages {
+  std::vector<std::string> infos, errors;
+  TLiveImportWindow::TMessageSink Sink() {
+    return [this](const char* kind, const std::string& text) {
+      (std::string(kind) == "info" ? infos : errors).push_back(text);
+    };
+  }
+};
+
+TEST(LiveImportWindow, ControlsStandWhereTheDesignPutsThem) {
+  ui::TestApp();
+  TLiveImportWindow window;
+  struct {
+    const char* name;
+    int left, top, width;
+    const char* text;
+  } cases[] = {
+      {"FlatSpeedButton1", 15, 4, 73, "Neu lesen"},
+      {"FlatButton2", 93, 4, 119, "Auflistung kopieren "},
+      {"EditSumme", 12, 59, 193, nullptr},
+      {"EditAbzug", 12, 111, 191, nullptr},
+      {"Pnetto", 33, 193, 115, nullptr},
+      {"PBrutto", 33, 220, 115, nullptr},
+      {"EFullRest", 50, 249, 151, nullptr},
+      {"HTMLabel2", 13, 40, -1, "Bis <B>einschliesslich hier </B>berechnet:"},
+      {"HTMLabel1", 11, 92, -1, "<B>Abzug </B>m\xFCsste sein:"},
+      {"HTMLabel4", 16, 195, -1, "N:"},
+      {"HTMLabel6", 18, 249, -1, "Rest:"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QWidget* control = window.Control(c.name);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(control->x(), c.left);
+    EXPECT_EQ(control->y(), c.top);
+    if (c.width >= 0) {
+      EXPECT_EQ(control->width(), c.width);
+    }
+    if (auto* button = qobject_cast<QPushButton*>(control); button && c.text) {
+      EXPECT_EQ(ui::FromQString(button->text()), c.text);
+    }
+    if (auto* label = qobject_cast<QLabel*>(control); label && c.text) {
+      EXPECT_EQ(ui::FromQString(label->text()), c.text);
+    }
+  }
+  EXPECT_EQ(window.Control("Panel6")->width(), 215);
+  EXPECT_EQ(window.windowTitle(), "Ansicht");
+  EXPECT_TRUE(window.windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_FALSE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(qobject_cast<QLineEdit*>(window.Control("EditSumme"))->isReadOnly());
+  EXPECT_TRUE(qobject_cast<QComboBox*>(window.Control("EditAbzug"))->isEditable());
+
+  // Tab order: the grid, then the edits top to bottom, then the copy button.
+  std::vector<std::string> order;
+  QWidget* w = &window.Grid();
+  for (int i = 0; i < 6; ++i) {
+    w = w->nextInFocusChain();
+    while (w->focusPolicy() == Qt::NoFocus || !w->objectName().size())
+      w = w->nextInFocusChain();
+    order.push_back(w->objectName().toStdString());
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"EditSumme", "EditAbzug", "Pnetto", "PBrutto",
+                                             "EFullRest", "FlatButton2"}));
+}
+
+TEST(LiveImportWindow, LoadRunsAfterTheFirstPaintAndAFailedLoadCloses) {
+  ui::TestApp();
+  fs::remove(TempFolder() + kLocalServiceFileName);  // no host
+  TMessages messages;
+  TLiveImportWindow window;
+  window.SetMessageSink(messages.Sink());
+  window.show();
+  EXPECT_EQ(window.Loads(), 0);  // not inside show: posted
+  ASSERT_TRUE(WaitFor([&] { return window.Loads() == 1; }, 10000));
+  EXPECT_TRUE(window.PaintedBeforeFirstLoad());
+  ASSERT_EQ(messages.infos.size(), 1u);
+  EXPECT_EQ(messages.infos[0], live::kTransferFailed);
+  EXPECT_TRUE(WaitFor([&] { return !window.isVisible(); }, 5000));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(LiveImportWindow, SetTextRunsTheChangeHandlerLikeTyping) {
+  ui::TestApp();
+  TLiveImportWindow window;
+  auto* pnetto = qobject_cast<QLineEdit*>(window.Control("Pnetto"));
+  int changes = 0;
+  QObject::connect(pnetto, &QLineEdit::textChanged, [&] { ++changes; });
+  window.SetEditText(live::TEditId::Pnetto, "12");
+  window.SetEditText(live::TEditId::Pnetto, "12");
+  EXPECT_EQ(changes, 1);
+}
+
+// The whole program path but the process: the real host, the real window, painted.
+TEST(LiveImportWindow, ShowsTheSampleOrderFromTheHost) {
+  ui::TestApp();
+  const std::string data = TTestPipeFolder::Folder() + "/daten";
+  fs::create_directories(data);
+  std::ofstream(TTestPipeFolder::Folder() + "/doc.json")
+      << "{\"Order\":[{\"LINKUID\":\"{1}\",\"PrintName\":\"AR 3\",\"Adress\":[{\"AdressSmart\":"
+         "\"Bau GmbH\"}],\"Parts\":["
+         "{\"Row\":\"1\",\"Position\":\"01\",\"Description1\":\"Erdarbeiten\",\"Price\":100},"
+         "{\"Row\":\"2\",\"Position\":\"02\",\"Description1\":\"Mauerwerk\",\"Price\":200},"
+         "{\"Row\":\"3\",\"Position\":\"03\",\"Description1\":\"Dach\",\"Price\":50},"
+         "{\"Row\":\"4\",\"Position\":\"04\",\"Description1\":\"Abzug\",\"Price\":-300}]}]}";
+  platform::ChildProcess host = platform::ChildProcess::Start(
+      KTX_EXCHANGE_PATH,
+      {"--pipe-name", "ktx-window-test", "--document", TTestPipeFolder::Folder() + "/doc.json",
+       "--data-folder", data},
+      {{"XDG_RUNTIME_DIR", TTestPipeFolder::Folder()}});
+  for (int i = 0; i < 500 && ReadLocalServiceName() != "ktx-window-test"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+  TMessages messages;
+  TLiveImportWindow window;
+  window.SetMessageSink(messages.Sink());
+  window.show();
+  ASSERT_TRUE(WaitFor([&] { return window.Loads() == 1; }, 10000));
+  host.RequestStop();
+  EXPECT_TRUE(messages.infos.empty());
+  EXPECT_EQ(window.Caption(), "Bau GmbH  AR 3");
+  ASSERT_EQ(window.RowCount(), 5);
+  EXPECT_EQ(window.EditText(live::TEditId::EditSumme), "350,00 / 416,50");
+
+  ui::TDataGrid& grid = window.Grid();
+  QImage image(grid.viewport()->size(), QImage::Format_RGB32);
+  grid.viewport()->render(&image);
+  const auto pixel = [&](int col, int row) {
+    const QRect cell = grid.visualRect(grid.model()->index(row - 1, col));
+    return QColor(image.pixel(cell.left() + 3, cell.bottom() - 3));
+  };
+  EXPECT_EQ(pixel(1, 1), QColor(Qt::white));
+  EXPECT_EQ(pixel(1, 3), QColor(255, 225, 121));  // the last two rows are highlighted
+  EXPECT_EQ(pixel(2, 4), QColor(255, 225, 121));
+  EXPECT_EQ(pixel(4, 4), QColor(255, 225, 121));
+  // The deduction is 300 as computed: the status cell says so.
+  EXPECT_EQ(window.Cell(live::kColKumPrice, 4), "OK");
+}
+
+}  // namespace
+}  // namespace rb::app
