@@ -149,6 +149,7 @@ void TLiveImportWindow::SetUpGrid() {
   const QFont plain = ui::TahomaFont(12);
   const QFont bold = ui::TahomaFont(12, true);
   dg_->RemoveAllColumns();
+  column_cache_.clear();
   ui::TDataGridColumn column0 = GridColumn(live::kColumn0, "", 10);
   column0.title_font = plain;
   column0.internal = true;
@@ -321,11 +322,20 @@ void TLiveImportWindow::SetRowCount(int rows) {
 void TLiveImportWindow::ClearGrid() {
   dg_->ClearRows();
 }
+int TLiveImportWindow::ColumnOf(const std::string& field) const {
+  for (const auto& [name, index] : column_cache_)
+    if (name == field) return index;
+  const int index = dg_->ColumnIndex(field);
+  if (column_cache_.size() < 16) column_cache_.emplace_back(field, index);
+  return index;
+}
 std::string TLiveImportWindow::Cell(const std::string& field, int row) const {
-  return dg_->Cell(std::string_view(field), row);
+  const int col = ColumnOf(field);
+  return col < 0 ? std::string() : dg_->Cell(col, row);
 }
 void TLiveImportWindow::SetCell(const std::string& field, int row, const std::string& text) {
-  dg_->SetCell(std::string_view(field), row, text);
+  const int col = ColumnOf(field);
+  if (col >= 0) dg_->SetCell(col, row, text);
 }
 void TLiveImportWindow::BeginGridUpdate() {
   dg_->BeginUpdate();

@@ -13,6 +13,8 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "live/LiveImportFrm.h"
 #include "live/LiveScreen.h"
@@ -100,6 +102,7 @@ class TLiveImportWindow : public QWidget, public live::TLiveScreen {
                   const ui::TDrawCellState& state);
   void Panel4Resize();
   QLineEdit* LineEdit(live::TEditId edit) const;
+  int ColumnOf(const std::string& field) const;
 
   std::unique_ptr<live::TLiveImportFrm> view_;
   TMessageSink message_sink_;
@@ -117,6 +120,8 @@ class TLiveImportWindow : public QWidget, public live::TLiveScreen {
   QLineEdit* efull_rest_ = nullptr;
   ui::TTextoxPopupMenu* popup_ = nullptr;
 
+  // Field names already looked up: the table build addresses four cells of every row by name.
+  mutable std::vector<std::pair<std::string, int>> column_cache_;
   live::TWindowPosition position_ = live::TWindowPosition::Designed;
   bool shown_once_ = false;
   bool painted_ = false;

@@ -55,11 +55,27 @@ int IntegerOrZero(std::string_view text) {
   return value > 2147483647LL ? 0 : static_cast<int>(value);
 }
 
+// A position's member as text, read as MemberAsText reads it. A text member of an object is
+// looked up by its UTF-16 name and converted directly: the table reads five members of every
+// position, and the general path converts the name and passes the value through a variant.
+std::string PositionText(TKXCustomJSON* position, std::u16string_view name16, const char* name) {
+  if (position == nullptr) return {};
+  if (position->GetKind() == ValueKind::js_Object) {
+    TKXCustomJSON* value = static_cast<TKXJSON*>(position)->MemberValue(name16);
+    if (value == nullptr) return {};
+    if (value->GetKind() == ValueKind::js_String)
+      return platform::WideToAnsi(static_cast<TKXJSONstring*>(value)->Text());
+  }
+  return position->MemberAsText(name);
+}
+
 // The price as the host sent it: a JSON number is taken as it is, so that it never depends on
 // how the user's locale would spell it as text; anything else is read as text.
 double PriceOf(TKXCustomJSON* position) {
-  TKXCustomJSON* price = position->FindMember(doc::kPrice);
-  if (price != nullptr && price != position && price->GetKind() == ValueKind::js_Number)
+  TKXCustomJSON* price = position->GetKind() == ValueKind::js_Object
+                             ? static_cast<TKXJSON*>(position)->MemberValue(u"Price")
+                             : nullptr;
+  if (price != nullptr && price->GetKind() == ValueKind::js_Number)
     return static_cast<double>(static_cast<TKXJSONnumber*>(price)->Value());
   return static_cast<double>(TextToNumber(position->MemberAsText(doc::kPrice)));
 }
@@ -258,19 +274,22 @@ void TLiveImportFrm::FillPositions() {
     screen_.ClearGrid();
     const int32_t count = part_list_->ItemCount();
     screen_.SetRowCount(count + 1);
+    std::vector<char> hidden(static_cast<size_t>(count));
     int rows = 1;
     for (int32_t i = 0; i < count; ++i) {
-      if (!IsHiddenKind(part_list_->ItemAt(i)->MemberAsText(doc::kTypLine))) ++rows;
+      hidden[i] = IsHiddenKind(PositionText(part_list_->ItemAt(i), u"TypLine", doc::kTypLine));
+      if (!hidden[i]) ++rows;
     }
     screen_.SetRowCount(rows);
 
     int j = 1;
     for (int32_t i = 0; i < count; ++i) {
       TKXCustomJSON* position = part_list_->ItemAt(i);
-      if (position->MemberAsText(doc::kRow).empty()) throw Exception(kVersionTooOld);
-      if (IsHiddenKind(position->MemberAsText(doc::kTypLine))) continue;
-      screen_.SetCell(kColPosition, j, position->MemberAsText(doc::kPosition));
-      screen_.SetCell(kColDescription, j, position->MemberAsText(doc::kDescription1));
+      if (PositionText(position, u"Row", doc::kRow).empty()) throw Exception(kVersionTooOld);
+      if (hidden[i]) continue;
+      screen_.SetCell(kColPosition, j, PositionText(position, u"Position", doc::kPosition));
+      screen_.SetCell(kColDescription, j,
+                      PositionText(position, u"Description1", doc::kDescription1));
       const double price = PriceOf(position);
       screen_.SetCell(kColPrice, j, FormatAmount(price));
       running += price;
