@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "exchange/TestPipeFolder.h"
+#include "json/TKXJSONStreamer.h"
 #include "platform/Process.h"
 #include "ui/DataGrid.h"
 #include "ui/QtText.h"
@@ -177,6 +178,64 @@ TEST(LiveImportWindow, ShowsTheSampleOrderFromTheHost) {
   EXPECT_EQ(pixel(4, 4), QColor(255, 225, 121));
   // The deduction is 300 as computed: the status cell says so.
   EXPECT_EQ(window.Cell(live::kColKumPrice, 4), "OK");
+}
+
+}  // namespace
+}  // namespace rb::app
+
+namespace rb::app {
+namespace {
+
+// The cell rule as painted: the highlight of the last two rows, the status cell and the red
+// frame, checked at pixels inside the 5-pixel pen's band and away from the text.
+TEST(LiveImportWindow, PaintsTheCheckedRows) {
+  ui::TestApp();
+  const QColor yellow(255, 225, 121), red(255, 0, 0), white(255, 255, 255);
+  struct {
+    const char* name;
+    std::vector<int> prices;
+    int checked_top_row;  // the first highlighted row
+    bool top_edge;        // whether the frame runs along its top
+    QColor status_fill;
+  } cases[] = {
+      {"deduction as computed", {100, 200, 50, -300}, 3, true, yellow},
+      {"deduction wrong", {100, 200, 50, -280}, 3, true, red},
+      {"one data row: the last row's frame only", {0}, 1, false, yellow},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string parts;
+    for (size_t i = 0; i < c.prices.size(); ++i)
+      parts += (i ? "," : "") + std::string("{\"Row\":\"1\",\"Position\":\"0") +
+               std::to_string(i + 1) +
+               "\",\"Description1\":\"x\",\"Price\":" + std::to_string(c.prices[i]) + "}";
+    TLiveImportWindow window;
+    window.SetMessageSink([](const char*, const std::string&) {});
+    window.resize(595, 326);
+    window.View().SetDocument(
+        TKXJSONStreamer::ReadText("{\"Order\":[{\"Parts\":[" + parts + "]}]}"));
+    window.View().FillPositions();
+    window.grab();  // lays the hidden window out
+    ui::TDataGrid& grid = window.Grid();
+    QImage image(grid.viewport()->size(), QImage::Format_RGB32);
+    grid.viewport()->render(&image);
+    const int n = window.RowCount();
+    const auto cell = [&](int col, int row) {
+      return grid.visualRect(grid.model()->index(row - 1, col));
+    };
+    const auto at = [&](int x, int y) { return QColor(image.pixel(x, y)); };
+    const QRect last = cell(4, n - 1);
+    EXPECT_EQ(at(last.right() - 6, last.top() + 3), c.status_fill);  // status cell fill
+    EXPECT_EQ(window.Cell(live::kColKumPrice, n - 1), c.status_fill == red ? "Fehler!" : "OK");
+    const QRect first_checked = cell(1, c.checked_top_row);
+    EXPECT_EQ(at(first_checked.left() + 20, first_checked.top() + 1), c.top_edge ? red : yellow);
+    EXPECT_EQ(at(first_checked.left() + 20, first_checked.top() + 8), yellow);
+    const QRect bottom = cell(2, n - 1);
+    EXPECT_EQ(at(bottom.left() + 5, bottom.bottom()), red);  // frame, bottom edge
+    if (n > 2) {
+      EXPECT_EQ(at(cell(1, 1).left() + 20, cell(1, 1).top() + 8), white);
+    }
+  }
 }
 
 }  // namespace
