@@ -387,3 +387,46 @@ TEST_F(LiveView, ListingGoesToTheClipboardThenTheMessage) {
 
 }  // namespace
 }  // namespace rb::live
+
+namespace rb::live {
+namespace {
+
+// Earlier invoices from the host's sample database: 17 and 42 count (POT 1), 39 and 58 do not.
+TEST_F(LiveView, EarlierInvoicesReplaceTheDeductionTarget) {
+  const std::string info_lines =
+      ",\"InfoLines\":\"RE,42,,,,,,,,,0\\r\\nRE,39,,,,,,,,,0\\r\\nRE,17,,,,,,,,,0\\r\\nRE,58,,,,,,,"
+      ",,"
+      "0\\r\\n\"";
+  Serve(Document({{"", "100"}, {"", "200"}, {"", "50"}, {"", "-58912.75"}}, info_lines),
+        {"--tax-rate", "19", "--sample"});
+  Load();
+  EXPECT_DOUBLE_EQ(view_.PreviousInvoicesSum(), 24850.00 + 34062.75);
+  EXPECT_DOUBLE_EQ(view_.DeductionTarget(), 58912.75);
+  const std::string text = "58.912,75 aus vorhergehenden RE";
+  EXPECT_EQ(screen_.EditText(TEditId::EditAbzug), text);
+  // The sum first, then the counting invoices in record order, each with its date.
+  EXPECT_EQ(screen_.abzug_items,
+            (std::vector<std::string>{text, "AR-2024-0117 15.05.2024", "AR-2024-0142 12.07.2024"}));
+  EXPECT_EQ(view_.OrderSum(), 350);  // the order sum is not touched
+  // Only the document's own files were ever in the temporary folder: the query's file is gone.
+  for (const auto& entry : fs::directory_iterator(TempFolder())) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(entry.is_directory() || name == kLocalServiceFileName || name == "UserMode.INI" ||
+                name == "dgdview.COL")
+        << name;
+  }
+}
+
+TEST_F(LiveView, UnansweredQueryKeepsTheComputedTarget) {
+  // The host has no database: the query is not answered, and the walk ends quietly.
+  Serve(Document({{"", "100"}, {"", "200"}, {"", "50"}, {"", "-300"}},
+                 ",\"InfoLines\":\"RE,17,,,,,,,,,0\\r\\n\""));
+  Load();
+  EXPECT_EQ(view_.PreviousInvoicesSum(), 0);
+  EXPECT_EQ(screen_.EditText(TEditId::EditAbzug), "300,00");
+  EXPECT_TRUE(screen_.abzug_items.empty());
+  EXPECT_TRUE(screen_.infos.empty());
+}
+
+}  // namespace
+}  // namespace rb::live
