@@ -1192,13 +1192,13 @@ void TVirtualDataSet::Step(bool forward) {
   SyncStore();
   using M = TCustomDataProvider::TGetMode;
   // A failed move leaves the buffer untouched: the cursor keeps showing the last (or first)
-  // record and only the end flag is raised.
-  if (provider_->GetRecord(active_, forward ? M::gmNext : M::gmPrior) ==
+  // record and the end flag is raised. The other flag falls either way: after First and a
+  // failed Next on one record, both flags together would read as "no records".
+  if (provider_->GetRecord(active_, forward ? M::gmNext : M::gmPrior) !=
       TCustomDataProvider::TGetResult::grOK) {
-    (forward ? bof_ : eof_) = false;
-  } else {
     (forward ? eof_ : bof_) = true;
   }
+  (forward ? bof_ : eof_) = provider_->RecordCount() == 0;
   DataSetChanged();
   Fire(AfterScroll);
 }
@@ -1619,9 +1619,12 @@ int TBinaryStreamFormat::ReadData(TVirtualDataSet& dataset) {
   TFastList& list = dataset.Provider().List();
   if (dataset.RecordDataSize() > 0) {
     // Only a hint: never above the list's limit, never below what it holds.
-    int64_t q = stream_size_ / dataset.RecordDataSize();
-    int64_t capacity = list.Count() + q + q / 50;
-    capacity = std::min<int64_t>(capacity, TFastList::kMaxListSize);
+    // Capped before the margin is added: a stream may report any size up to 2^63 - 1. The hint
+    // stops at a million records (8 MB of slots); a bigger set grows the list as it loads, so a
+    // size that lies costs no gigabyte up front.
+    constexpr int64_t kPresizeLimit = 1 << 20;
+    const int64_t q = std::min<int64_t>(stream_size_ / dataset.RecordDataSize(), kPresizeLimit);
+    const int64_t capacity = std::min<int64_t>(list.Count() + q + q / 50, TFastList::kMaxListSize);
     if (capacity > list.Capacity()) list.SetCapacity(static_cast<int>(capacity));
   }
   struct LoadingMark {

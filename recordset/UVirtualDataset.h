@@ -34,7 +34,8 @@
 //   copy.CopyFrom(&ds);                                      // structure and every record
 //   auto blob = ds.CreateBlobStream(*ds.FieldByName("NOTE"), TBlobStreamMode::bmReadWrite);
 // Search words that are not numbers, dates or Booleans never match fields of those types and
-// raise nothing; a blob stream never reads or writes outside its blob.
+// raise nothing; null number fields match no word at all; a blob stream never reads or writes
+// outside its blob.
 //
 // One thread at a time.
 #pragma once

@@ -291,6 +291,55 @@ TEST(Cursor, WalksBothWaysWithFlagsAndRecordNumbers) {
   EXPECT_EQ(ds.RecNo(), 3);
 }
 
+// A failed move raises its own end flag and drops the other: both flags together mean "no
+// records", and the search would then find nothing in a set that has a record.
+TEST(Cursor, FailedMoveOnOneRecordLeavesOnlyItsOwnFlag) {
+  struct Case {
+    const char* name;
+    std::function<void(TVirtualDataSet&)> moves;
+    bool bof, eof;
+  } cases[] = {
+      {"First, Next",
+       [](TVirtualDataSet& ds) {
+         ds.First();
+         ds.Next();
+       },
+       false, true},
+      {"Last, Prior",
+       [](TVirtualDataSet& ds) {
+         ds.Last();
+         ds.Prior();
+       },
+       true, false},
+      {"First, Next, Next",
+       [](TVirtualDataSet& ds) {
+         ds.First();
+         ds.Next();
+         ds.Next();
+       },
+       false, true},
+      {"Last, Prior, Prior",
+       [](TVirtualDataSet& ds) {
+         ds.Last();
+         ds.Prior();
+         ds.Prior();
+       },
+       true, false},
+      {"First only", [](TVirtualDataSet& ds) { ds.First(); }, true, false},
+      {"Last only", [](TVirtualDataSet& ds) { ds.Last(); }, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TVirtualDataSet ds;
+    MakeIds(ds, {7});
+    c.moves(ds);
+    EXPECT_EQ(ds.Bof(), c.bof);
+    EXPECT_EQ(ds.Eof(), c.eof);
+    EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 7);
+    EXPECT_TRUE(ds.Locate("ID", "7", 0)) << "the set still has its record";
+  }
+}
+
 TEST(Cursor, ClosingFreesRecordsAndReopeningStartsEmpty) {
   TVirtualDataSet ds;
   MakeIds(ds, {1, 2});

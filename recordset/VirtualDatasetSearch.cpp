@@ -105,12 +105,6 @@ std::optional<int64_t> TotalMilliseconds(double value) {
   return std::llround(value * 86400000.0);
 }
 
-// An amount in ten-thousandths, as currency values are kept; none beyond that range.
-std::optional<int64_t> TenThousandths(long double value) {
-  if (!std::isfinite(value) || std::fabs(value) > 9e14L) return std::nullopt;
-  return std::llround(value * 10000.0L);
-}
-
 bool IsIntegerLike(TFieldType t) {
   return t == ftSmallint || t == ftInteger || t == ftWord || t == ftBytes || t == ftAutoInc ||
          t == ftLargeint;
@@ -224,6 +218,7 @@ bool WordMatchesField(const TField& field, const std::string& word,
     return ignore_case ? SameTextIgnoringCase(text, word) : text == word;
   }
   if (IsIntegerLike(type)) {
+    if (field.IsNull()) return false;  // no number: see the header
     std::string text = field.AsString();
     if (partial && text.size() > word.size()) text.resize(word.size());
     return ignore_case ? SameTextIgnoringCase(text, word) : text == word;
@@ -235,20 +230,13 @@ bool WordMatchesField(const TField& field, const std::string& word,
     }
     // A word that is not a number or date matches no number or date field: read as 0, any
     // text word would find every zero amount.
-    case ftFloat: {
-      // A null amount is no amount, not 0: it matches no number.
-      if (field.IsNull()) return false;
-      std::optional<long double> wanted = ReadSearchNumber(word);
-      return wanted && field.AsFloat() == static_cast<double>(*wanted);
-    }
+    case ftFloat:
     case ftCurrency: {
       if (field.IsNull()) return false;
+      // Both kept as doubles: the field's value must be the word's number, not merely round to
+      // the same ten-thousandths.
       std::optional<long double> wanted = ReadSearchNumber(word);
-      if (!wanted) return false;
-      // Currency values keep four decimals: compare in ten-thousandths so that 0,1 finds 0.1.
-      std::optional<int64_t> a = TenThousandths(field.AsFloat()), b = TenThousandths(*wanted);
-      if (a && b) return *a == *b;
-      return field.AsFloat() == static_cast<double>(*wanted);
+      return wanted && field.AsFloat() == static_cast<double>(*wanted);
     }
     case ftDate:
     case ftTime:

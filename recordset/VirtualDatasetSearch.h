@@ -41,6 +41,9 @@ std::optional<bool> ReadSearchBoolean(std::string_view word);
 
 // Whether word matches field's value in the current record (options: loCaseInsensitive,
 // loPartialKey). transform, when set, is applied to a text field's value for a partial key.
+// A null number field (integer-like, float, currency, date or time) holds no number and matches
+// no word, the empty word included: read as 0 or as the empty text it would find every zero or
+// every empty row. A null Boolean reads as false.
 bool WordMatchesField(const TField& field, const std::string& word,
                       const TVirtualDataSet::TTransformTextEvent& transform,
                       TLocateOptions options);
