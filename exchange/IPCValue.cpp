@@ -1,5 +1,6 @@
 #include "exchange/IPCValue.h"
 
+#include <new>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -21,16 +22,23 @@ TMessageRef NewRequestMessage(const std::string& key, const std::string& data) {
 std::string QueryIPCValueOnce(const std::string& key, const std::string& service_name,
                               bool& answered, const std::string& data,
                               const TIPCSettings& settings) {
-  TIPCClient client(*settings.pipes);
-  client.SetServiceName(service_name);
-  client.SetReadTimeout(settings.read_timeout_ms);
-  TMessageRef request = NewRequestMessage(key, data);
-  TMessageRef reply;
-  client.Transact(request, settings.open_timeout_ms, reply);
-  std::string text;
-  if (reply) text = platform::WideToAnsi(reply->Storage().GetText(u"DATA"));
-  answered = client.ReplyReceived();
-  return text;
+  answered = false;
+  try {
+    TIPCClient client(*settings.pipes);
+    client.SetServiceName(service_name);
+    client.SetReadTimeout(settings.read_timeout_ms);
+    TMessageRef request = NewRequestMessage(key, data);
+    TMessageRef reply;
+    client.Transact(request, settings.open_timeout_ms, reply);
+    std::string text;
+    if (reply) text = platform::WideToAnsi(reply->Storage().GetText(u"DATA"));
+    answered = client.ReplyReceived();
+    return text;
+  } catch (const std::bad_alloc&) {
+    // Memory ran out on the way (a huge key or reply): this try is unanswered, like any other
+    // that brought nothing back.
+    return std::string();
+  }
 }
 
 std::string ReadLocalServiceName() {

@@ -52,7 +52,8 @@ std::string ReadIPCValueSync(const std::string& key, bool raise_on_failure, cons
 std::string ReadIPCValue(const std::string& key, const TIPCSettings& settings = TIPCSettings());
 
 // One try on the named service. answered is the client's ReplyReceived; the result is the
-// reply's "DATA" text, also from a reply that broke off after that value had arrived whole.
+// reply's "DATA" text, also from a reply that broke off after that value had arrived whole. A
+// try that runs out of memory is unanswered: std::bad_alloc never leaves a value request.
 std::string QueryIPCValueOnce(const std::string& key, const std::string& service_name,
                               bool& answered, const std::string& data,
                               const TIPCSettings& settings = TIPCSettings());
