@@ -48,10 +48,10 @@ Guid NewGuid();
 
 // The user's temporary folder, ending in the delimiter (GetTempPathA). The folder is private to
 // the user: on Linux $XDG_RUNTIME_DIR when set, else ${TMPDIR:-/tmp}/ratenblick-<uid>/, created
-// with mode 0700 when missing. A folder that cannot be trusted (a symbolic link, owned by
-// somebody else, writable by group or others) is refused: the result is false with error 5,
-// and path still receives the refused folder so that the caller can name it. Other failures
-// (the folder cannot be created or is not a folder) give their own codes.
+// with its missing parents, mode 0700, when missing. A folder that cannot be trusted (a symbolic
+// link, owned by somebody else, open to group or others) is refused: the result is false with error
+// 5, and path still receives the refused folder so that the caller can name it. Other failures (the
+// folder cannot be created or is not a folder) give their own codes.
 bool GetTempPath(std::string& path);
 
 // The folder of the running program's file, ending in the delimiter; empty with the last

@@ -162,7 +162,33 @@ TEST_F(PrivateFolderTest, UntrustedFoldersAreRefused) {
   const std::string file = base_ + "/file";
   ASSERT_EQ(std::system(("touch '" + file + "'").c_str()), 0);
   EXPECT_EQ(EnsurePrivateFolder(file, uid_), kErrorDirectory) << "not a folder";
-  EXPECT_EQ(EnsurePrivateFolder(base_ + "/none/sub", uid_), kErrorPathNotFound);
+  EXPECT_EQ(EnsurePrivateFolder(file + "/sub", uid_), kErrorPathNotFound) << "parent is a file";
+
+  // Made by a generic folder creation (mkdir -p, mode 0755): readable by all, never private.
+  const std::string generic = base_ + "/generic";
+  ASSERT_EQ(::mkdir(generic.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(generic.c_str(), 0755), 0);
+  EXPECT_EQ(EnsurePrivateFolder(generic, uid_), kErrorAccessDenied) << "readable by others";
+}
+
+// A private folder whose parents were missing was once left uncreated; a later generic folder
+// creation made the chain with mode 0755, which was then taken as private.
+TEST_F(PrivateFolderTest, MissingParentsAreCreatedAndTheFolderIsPrivate) {
+  struct Case {
+    const char* name;
+    std::string folder;
+  } cases[] = {
+      {"one missing parent", base_ + "/none/sub/"},
+      {"three missing parents", base_ + "/a/b/c/private"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(EnsurePrivateFolder(c.folder, uid_), kErrorSuccess);
+    struct stat st {};
+    ASSERT_EQ(::lstat(c.folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+  }
 }
 
 TEST_F(PrivateFolderTest, ForeignOwnerIsRefusedWhenOwnershipCanBeGiven) {

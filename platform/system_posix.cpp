@@ -170,6 +170,21 @@ std::string ChoosePrivateTempFolder(const char* runtime_dir, const char* tmp_dir
   return base + "ratenblick-" + std::to_string(uid) + "/";
 }
 
+namespace {
+
+// mkdir -p with mode 0700 for every folder it makes; 0 or errno. A folder that another process
+// makes in the meantime counts as made.
+int MakeFolderChain(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return 0;
+  if (errno != ENOENT) return errno;
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return ENOENT;
+  if (const int err = MakeFolderChain(path.substr(0, slash)); err != 0) return err;
+  return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST ? 0 : errno;
+}
+
+}  // namespace
+
 uint32_t EnsurePrivateFolder(const std::string& folder, uint32_t uid) {
   std::string path = folder;
   while (path.size() > 1 && path.back() == '/')
@@ -178,15 +193,17 @@ uint32_t EnsurePrivateFolder(const std::string& folder, uint32_t uid) {
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno != ENOENT) return ErrorFromErrno(errno);
     // Another process may create it between the two calls; lstat below decides either way.
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-      return errno == ENOENT ? kErrorPathNotFound : ErrorFromErrno(errno);
+    if (const int err = MakeFolderChain(path); err != 0) {
+      return err == ENOENT ? kErrorPathNotFound : ErrorFromErrno(err);
     }
     if (::lstat(path.c_str(), &st) != 0) return ErrorFromErrno(errno);
   }
   if (S_ISLNK(st.st_mode)) return kErrorAccessDenied;
   if (!S_ISDIR(st.st_mode)) return kErrorDirectory;
   if (st.st_uid != uid) return kErrorAccessDenied;
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return kErrorAccessDenied;
+  // Private means no access for group or others at all: a folder with 0755, as a generic
+  // folder creation leaves it, was not made to be private and is not taken for it.
+  if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) return kErrorAccessDenied;
   return kErrorSuccess;
 }
 

@@ -1,6 +1,7 @@
 #include "util/Files.h"
 
 #include <mutex>
+#include <optional>
 
 #include "platform/CodePage.h"
 #include "platform/File.h"
@@ -110,10 +111,12 @@ std::vector<std::string> SplitLines(std::string_view text) {
 }
 
 std::mutex user_mode_mutex;
-std::string user_mode_folder;  // empty until chosen: the program's folder
+// None until chosen: the program's folder. An empty choice is the current folder, as for any
+// relative name; it must not fall back to the program's folder.
+std::optional<std::string> user_mode_folder;
 
 std::string CurrentUserModeFolder() {
-  return user_mode_folder.empty() ? platform::ProgramFolder() : user_mode_folder;
+  return user_mode_folder ? *user_mode_folder : platform::ProgramFolder();
 }
 
 }  // namespace

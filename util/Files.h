@@ -78,7 +78,9 @@ std::string IncludePathDelimiter(const std::string& folder);
 std::string ExpandUNCFileName(const std::string& path);
 
 // Chooses the folder of the window placement file, copying "UserMode.INI" from the program's
-// folder into it the first time; UserModeFile() is that file's full name.
+// folder into it the first time; UserModeFile() is that file's name in the chosen folder. The
+// empty folder is the current folder: the copy goes there and UserModeFile() is the relative
+// "UserMode.INI".
 void SetUserModeFolder(const std::string& folder);
 std::string UserModeFile();
 
