@@ -92,8 +92,12 @@ void ReadLineProperty(TXReader& reader, TAddInfoLine& line) {
 
 void ReadCollection(TXReader& reader, TAddInfoLines& lines) {
   if (reader.ReadValue() != vaCollection) StreamError("Invalid property value AddInfoLines");
-  lines.ClearLines();
+  // Emptied before the first item only: a later, empty collection property adds nothing and
+  // takes nothing away.
+  bool first_item = true;
   while (!reader.EndOfList()) {
+    if (first_item) lines.ClearLines();
+    first_item = false;
     const TValueType next = reader.NextValue();
     if (next == vaInt8 || next == vaInt16 || next == vaInt32) reader.ReadInteger();
     TAddInfoLine& line = lines.Add();

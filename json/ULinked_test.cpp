@@ -82,6 +82,38 @@ TEST(AddInfoLines, LoadsTheComponentStreamSorted) {
   EXPECT_EQ(lines.Items(2).LineName, "");
 }
 
+// A collection is emptied before its first item; an empty one has none, so a second
+// "AddInfoLines" property without items once wiped the lines of the first.
+TEST(AddInfoLines, RepeatedCollectionPropertyReplacesOnlyWithItems) {
+  const Bytes item7 = Item(Short("ORG_ID") + Int(7));
+  const Bytes item3 = Item(Short("ORG_ID") + Int(3));
+  struct Case {
+    const char* name;
+    Bytes properties;
+    std::vector<int32_t> ids;
+  } cases[] = {
+      {"second collection empty",
+       Short("AddInfoLines") + Collection(item7 + item3) + Short("AddInfoLines") + Collection(""),
+       {3, 7}},
+      {"first collection empty",
+       Short("AddInfoLines") + Collection("") + Short("AddInfoLines") + Collection(item7),
+       {7}},
+      {"second collection replaces the first",
+       Short("AddInfoLines") + Collection(item7) + Short("AddInfoLines") + Collection(item3),
+       {3}},
+      {"only an empty collection", Short("AddInfoLines") + Collection(""), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TAddInfoLines lines;
+    ASSERT_TRUE(lines.LoadFromText(Wrapper(c.properties)));
+    std::vector<int32_t> ids;
+    for (int32_t i = 0; i < lines.Count(); ++i)
+      ids.push_back(lines.Items(i).ORG_ID);
+    EXPECT_EQ(ids, c.ids);
+  }
+}
+
 TEST(AddInfoLines, ComponentStreamThatDoesNotFitLoadsNothing) {
   struct Case {
     const char* name;
