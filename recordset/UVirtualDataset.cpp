@@ -15,6 +15,7 @@
 #include "platform/Locale.h"
 #include "platform/System.h"
 #include "recordset/TXFiler.h"
+#include "util/Coding.h"
 
 namespace rb {
 
@@ -1362,21 +1363,14 @@ bool TVirtualDataSet::ShowRecordQuietly(int index) {
 TBookmark TVirtualDataSet::GetBookmark() const {
   if (!Active() || !active_.current || state_ == TDataSetState::dsInsert) return {};
   TBookmark bookmark(8);
-  uint32_t id = active_.record_id;
-  auto index = static_cast<uint32_t>(active_.index);
-  for (int i = 0; i < 4; ++i) {
-    bookmark[i] = static_cast<uint8_t>(id >> (8 * i));
-    bookmark[4 + i] = static_cast<uint8_t>(index >> (8 * i));
-  }
+  EncodeFixed32(bookmark.data(), active_.record_id);
+  EncodeFixed32(bookmark.data() + 4, static_cast<uint32_t>(active_.index));
   return bookmark;
 }
 
 namespace {
 int32_t BookmarkIndex(const TBookmark& bookmark) {
-  uint32_t index = 0;
-  for (int i = 0; i < 4; ++i)
-    index |= static_cast<uint32_t>(bookmark[4 + i]) << (8 * i);
-  return static_cast<int32_t>(index);
+  return static_cast<int32_t>(DecodeFixed32(bookmark.data() + 4));
 }
 }  // namespace
 

@@ -162,17 +162,6 @@ std::string TempFolder(const std::string& sub_folder) {
   return folder;
 }
 
-uint32_t ElfHash(std::string_view text) {
-  uint32_t h = 0;
-  for (char ch : text) {
-    h = (h << 4) + static_cast<unsigned char>(ch);
-    const uint32_t g = h & 0xF0000000u;
-    if (g != 0) h ^= g >> 24;
-    h &= ~g;
-  }
-  return h;
-}
-
 std::string UniqueTempFileName() {
   return TempFolder() + std::to_string(ElfHash(platform::NewGuid().ToText36()));
 }

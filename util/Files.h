@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/Hash.h"  // ElfHash, which names the temporary files
+
 namespace rb {
 
 // How often a retrying operation tries and how it waits between attempts. The default is the
@@ -42,9 +44,6 @@ std::string TempFolder(const std::string& sub_folder = "");
 // TempFolder() followed by the ELF hash of a fresh GUID's text form, in decimal, no extension.
 // The file is not created.
 std::string UniqueTempFileName();
-
-// The PJW/ELF hash of symbol tables over the bytes of text.
-uint32_t ElfHash(std::string_view text);
 
 // True when the file is gone afterwards (also when it never existed). A delete that fails
 // waits like an error, so that a file held open for a few seconds still goes; false after the
