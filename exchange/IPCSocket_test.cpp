@@ -107,7 +107,7 @@ TIPCSettings Quick() {
   TIPCSettings s;
   s.read_timeout_ms = 200;
   s.open_timeout_ms = 1000;
-  s.sleep = [](uint32_t) {};
+  s.retry.sleep = [](uint32_t) {};
   return s;
 }
 
@@ -348,7 +348,7 @@ TEST(IPCSocket, FullQueueIsBusyAndWaitingHelps) {
 TEST(IPCSocket, MissingServiceFileTakesThreeQuickTries) {
   std::vector<uint32_t> pauses;
   TIPCSettings settings = Quick();
-  settings.sleep = [&](uint32_t ms) { pauses.push_back(ms); };
+  settings.retry.sleep = [&](uint32_t ms) { pauses.push_back(ms); };
   EXPECT_EQ(ReadIPCValueSync("TAXH", false, "", settings), "");
   EXPECT_EQ(pauses, (std::vector<uint32_t>{50, 50, 50}));
 }

@@ -41,6 +41,13 @@ std::string QueryIPCValueOnce(const std::string& key, const std::string& service
   }
 }
 
+RetryPolicy IPCRetry() {
+  RetryPolicy policy;
+  policy.attempts = kIPCTries;
+  policy.pause_ms = kIPCRetryPauseMs;
+  return policy;
+}
+
 std::string ReadLocalServiceName() {
   const std::string path = TempFolder() + kLocalServiceFileName;
   std::vector<std::string> lines;
@@ -52,7 +59,8 @@ std::string ReadIPCValueSync(const std::string& key, bool raise_on_failure, cons
                              const TIPCSettings& settings) {
   std::string reply;
   const std::string service_name = ReadLocalServiceName();
-  for (int attempt = 0; attempt < kIPCTries; ++attempt) {
+  // Not RetryCall: an unanswered try raises nothing, and the pause follows the last try too.
+  for (int attempt = 0; attempt < settings.retry.attempts; ++attempt) {
     bool answered = false;
     reply = QueryIPCValueOnce(key, service_name, answered, data, settings);
     if (raise_on_failure && !answered) {
@@ -60,11 +68,7 @@ std::string ReadIPCValueSync(const std::string& key, bool raise_on_failure, cons
                                 " antwortet nicht");
     }
     if (answered) break;
-    if (settings.sleep) {
-      settings.sleep(kIPCRetryPauseMs);
-    } else {
-      platform::Sleep(kIPCRetryPauseMs);
-    }
+    settings.retry.Pause();
   }
   return reply;
 }

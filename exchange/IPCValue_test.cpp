@@ -30,7 +30,7 @@ class IPCValue : public ::testing::Test {
   TIPCSettings Settings() {
     TIPCSettings s;
     s.pipes = &api;
-    s.sleep = [this](uint32_t ms) { pauses.push_back(ms); };
+    s.retry.sleep = [this](uint32_t ms) { pauses.push_back(ms); };
     return s;
   }
   // The bytes the client sent on its first connection, up to the end marker.

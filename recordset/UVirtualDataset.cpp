@@ -113,11 +113,6 @@ std::string DateTimeText(TFieldType type, double value) {
   return text;
 }
 
-std::function<void(uint32_t)>& RetryWait() {
-  static std::function<void(uint32_t)> wait = [](uint32_t ms) { platform::Sleep(ms); };
-  return wait;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -892,10 +887,6 @@ std::unique_ptr<TCustomDataProvider> TVirtualDataSet::CreateProvider() {
   return std::make_unique<TDataProvider>(*this);
 }
 
-void TVirtualDataSet::SetRetryWait(std::function<void(uint32_t)> wait) {
-  RetryWait() = wait ? std::move(wait) : [](uint32_t ms) { platform::Sleep(ms); };
-}
-
 void TVirtualDataSet::CheckActive() const {
   if (!Active()) throw EDatabaseError("Operation bei geschlossener Datenmenge nicht m\xF6glich");
 }
@@ -1441,19 +1432,23 @@ int TVirtualDataSet::LoadFromStream(TStream& stream, TCustomStreamFormat& format
   return count;
 }
 
-int TVirtualDataSet::LoadFromFile(const std::string& path, TCustomStreamFormat& format) {
-  constexpr int kTries = 10;
-  for (int attempt = 1; attempt <= kTries; ++attempt) {
-    std::unique_ptr<TFileStream> file;
-    try {
-      file = std::make_unique<TFileStream>(path, fmOpenRead | fmShareDenyWrite);
-    } catch (const EFOpenError&) {
-      if (attempt < kTries) RetryWait()(100);
-      continue;
-    }
-    return LoadFromStream(*file, format);
+RetryPolicy RecordsFileRetry() {
+  RetryPolicy policy;
+  policy.attempts = 10;
+  policy.pause_ms = 100;
+  return policy;
+}
+
+int TVirtualDataSet::LoadFromFile(const std::string& path, TCustomStreamFormat& format,
+                                  const RetryPolicy& retry) {
+  std::unique_ptr<TFileStream> file;
+  try {
+    RetryCall(retry,
+              [&] { file = std::make_unique<TFileStream>(path, fmOpenRead | fmShareDenyWrite); });
+  } catch (const EFOpenError&) {
+    return 0;  // no records file is no records
   }
-  return 0;
+  return LoadFromStream(*file, format);
 }
 
 void TVirtualDataSet::SaveToStream(TStream& stream, TCustomStreamFormat& format) {

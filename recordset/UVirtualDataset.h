@@ -49,6 +49,7 @@
 #include "recordset/TXFiler.h"
 #include "recordset/UBTree.h"
 #include "util/Errors.h"
+#include "util/Files.h"
 #include "util/Streams.h"
 #include "util/Variant.h"
 
@@ -56,6 +57,9 @@ namespace rb {
 
 class TVirtualDataSet;
 class TCustomDataProvider;
+
+// How a records file is opened: 10 attempts, 100 ms apart.
+RetryPolicy RecordsFileRetry();
 class TMemBlobStream;
 
 // Builds the upper-case table of the search's case-insensitive comparisons from the code
@@ -450,11 +454,11 @@ class TVirtualDataSet {
   // Records through a stream format. The record set must be open; records are added to those
   // present and the cursor ends on the first record.
   virtual int LoadFromStream(TStream& stream, TCustomStreamFormat& format);
-  // Up to 10 tries 100 ms apart to open the file (others may read, not write); 0 when none works.
-  int LoadFromFile(const std::string& path, TCustomStreamFormat& format);
+  // Opens the file (others may read, not write) with the attempts of retry, by default
+  // RecordsFileRetry(): 10 tries 100 ms apart; 0 when none works.
+  int LoadFromFile(const std::string& path, TCustomStreamFormat& format,
+                   const RetryPolicy& retry = RecordsFileRetry());
   void SaveToStream(TStream& stream, TCustomStreamFormat& format);
-  // How LoadFromFile waits between tries (milliseconds); tests replace it.
-  static void SetRetryWait(std::function<void(uint32_t)> wait);
 
   // Search. field_names: "*" for every field, else names separated by ";" (an unknown name
   // raises the not-found error). key_values: words separated by commas or blanks; a word in

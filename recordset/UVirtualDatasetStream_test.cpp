@@ -404,11 +404,12 @@ TEST(BinaryStreamFormat, HugeDeclaredLengthDoesNotAllocateIt) {
 
 TEST(BinaryStreamFormat, LoadFromFileTriesTenTimesThenGivesZero) {
   std::vector<uint32_t> waits;
-  TVirtualDataSet::SetRetryWait([&](uint32_t ms) { waits.push_back(ms); });
+  RetryPolicy retry = RecordsFileRetry();
+  retry.sleep = [&](uint32_t ms) { waits.push_back(ms); };
   TVirtualDataSet ds;
   DefineExample(ds);
   TBinaryStreamFormat format;
-  EXPECT_EQ(ds.LoadFromFile("/nonexistent-dir/records.vds", format), 0);
+  EXPECT_EQ(ds.LoadFromFile("/nonexistent-dir/records.vds", format, retry), 0);
   EXPECT_EQ(waits, std::vector<uint32_t>(9, 100));
   EXPECT_TRUE(ds.Active());
   EXPECT_TRUE(ds.IsEmpty());
@@ -419,11 +420,10 @@ TEST(BinaryStreamFormat, LoadFromFileTriesTenTimesThenGivesZero) {
     file.WriteBuffer(kExample.data(), static_cast<int64_t>(kExample.size()));
   }
   waits.clear();
-  EXPECT_EQ(ds.LoadFromFile(path, format), 1);
+  EXPECT_EQ(ds.LoadFromFile(path, format, retry), 1);
   EXPECT_TRUE(waits.empty());
   EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 7);
   std::remove(path.c_str());
-  TVirtualDataSet::SetRetryWait(nullptr);
 }
 
 TEST(BinaryStreamFormat, LoadNeedsAnOpenRecordSet) {
