@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,9 +24,9 @@ void Sleep(uint32_t ms);
 uint32_t GetTickCount();
 uint64_t GetTickCount64();
 
-// The local date and time as a day number: days since 30 December 1899 (day 0), the fraction
-// being the time of day. 1 January 2000, 18:00 local time is 36526.75.
-double Now();
+// The local wall-clock date and time (the system clock in the current time zone), to the
+// millisecond. util/DayNumbers.h makes the program's day number of it (Now()).
+std::chrono::local_time<std::chrono::milliseconds> LocalNow();
 
 // A GUID in the Windows layout. The text forms print data1..data3 as numbers and data4 byte by
 // byte, upper-case: {8 hex}-{4}-{4}-{4}-{12}.

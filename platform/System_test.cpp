@@ -59,31 +59,33 @@ TEST(Clock, SleepWaitsAndTicksAdvance) {
   EXPECT_GE(static_cast<uint32_t>(GetTickCount() - start32), 30u);
 }
 
-TEST(Clock, NowIsTheLocalDayNumber) {
-  // Independent route: seconds since 1970 shifted by the local offset, 25569 days to 1970.
+TEST(Clock, LocalNowIsTheWallClockInTheTimeZone) {
+  using namespace std::chrono;
+  // Independent route: seconds since 1970 shifted by the local offset.
   const time_t t = std::time(nullptr);
   tm local{};
   localtime_r(&t, &local);
-  const double expected = 25569.0 + static_cast<double>(t + local.tm_gmtoff) / 86400.0;
-  EXPECT_NEAR(Now(), expected, 3.0 / 86400.0);
+  const local_time<seconds> expected{seconds{t + local.tm_gmtoff}};
+  EXPECT_LT(abs(LocalNow() - expected), seconds(3));
 }
 
-TEST(Clock, NowFollowsTheTimeZone) {
+TEST(Clock, LocalNowFollowsTheTimeZone) {
+  using namespace std::chrono;
   const char* old = std::getenv("TZ");
   const std::string saved = old ? old : "";
   ::setenv("TZ", "UTC0", 1);
   ::tzset();
-  const double utc = Now();
+  const auto utc = LocalNow();
   ::setenv("TZ", "XYZ-5", 1);  // five hours east of UTC
   ::tzset();
-  const double east = Now();
+  const auto east = LocalNow();
   if (old) {
     ::setenv("TZ", saved.c_str(), 1);
   } else {
     ::unsetenv("TZ");
   }
   ::tzset();
-  EXPECT_NEAR(east - utc, 5.0 / 24.0, 2.0 / 86400.0);
+  EXPECT_LT(abs(east - utc - hours(5)), seconds(2));
 }
 
 TEST(ProgramFolder, IsTheFolderOfThisExecutable) {

@@ -16,6 +16,7 @@
 #include "platform/System.h"
 #include "recordset/TXFiler.h"
 #include "util/Coding.h"
+#include "util/DayNumbers.h"
 
 namespace rb {
 
@@ -81,26 +82,17 @@ bool ParseInteger(const std::string& text, int64_t& out) {
   return true;
 }
 
-// Day numbers as "dd.mm.yyyy" and "hh:nn:ss" (civil calendar from 30 December 1899).
-void DecodeDate(double day_number, int& y, int& m, int& d) {
-  auto days = static_cast<int64_t>(std::floor(day_number)) - 25569 + 719468;  // to 1970, shifted
-  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  auto doe = static_cast<unsigned>(days - era * 146097);
-  unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  unsigned mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(yoe + era * 400 + (m <= 2));
-}
-
+// Day numbers as "dd.mm.yyyy" and "hh:nn:ss" (util/DayNumbers.h); the time is taken to the
+// millisecond and shown to the second.
 std::string DateTimeText(TFieldType type, double value) {
   char text[48] = "";
-  int y, m, d;
-  if (!std::isfinite(value) || std::fabs(value) > 3e6) return FloatText(value);
-  DecodeDate(value, y, m, d);
-  auto ms = static_cast<int64_t>(std::llround((value - std::floor(value)) * 86400000.0));
-  if (ms >= 86400000) ms = 86399999;
+  const std::optional<TDayAndTime> split = SplitDayNumber(value);
+  if (!split) return FloatText(value);
+  const std::chrono::year_month_day date = DateOfDay(split->day);
+  const int d = static_cast<int>(static_cast<unsigned>(date.day()));
+  const int m = static_cast<int>(static_cast<unsigned>(date.month()));
+  const int y = static_cast<int>(date.year());
+  const int64_t ms = split->time;
   int hh = static_cast<int>(ms / 3600000), nn = static_cast<int>(ms / 60000 % 60),
       ss = static_cast<int>(ms / 1000 % 60);
   if (type == ftDate) {

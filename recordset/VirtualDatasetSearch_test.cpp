@@ -353,6 +353,33 @@ TEST(LocateNumbers, NullNumberFieldsMatchNoWord) {
   }
 }
 
+// Before day 0 the date counts toward zero and the time forward from midnight: -1.25 is
+// 29 December 1899, 06:00. The search once compared raw milliseconds and the field text took
+// the date downward, so such a date-time was shown as 28.12.1899 18:00 and matched no word.
+TEST(LocateDates, DatesBeforeDayZeroReadAndMatchLikeOthers) {
+  struct Case {
+    const char* name;
+    double value;
+    const char* text;
+    const char* word;
+  } cases[] = {
+      {"before day 0 with a time", -1.25, "29.12.1899 06:00:00", "\"29.12.1899 06:00\""},
+      {"day 0 at noon", 0.5, "30.12.1899 12:00:00", "\"30.12.1899 12:00\""},
+      {"the same day before day 0", -0.25, "30.12.1899 06:00:00", "\"30.12.1899 06:00\""},
+      {"a leap day", 45351.75, "29.02.2024 18:00:00", "\"29.02.2024 18:00\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TVirtualDataSet ds;
+    ds.LoadFieldDefsFromText("DT,11,0\r\n", true);
+    ds.Append();
+    ds.FieldByName("DT")->SetAsDateTime(c.value);
+    ds.Post();
+    EXPECT_EQ(ds.FieldByName("DT")->AsString(), c.text);
+    EXPECT_TRUE(ds.Locate("DT", c.word, 0));
+  }
+}
+
 TEST_F(LocateTest, NumbersWithACommaLocaleNeedQuotes) {
   LocaleScope comma(',');
   EXPECT_TRUE(ds.Locate("F", "\"1,5\"", 0));

@@ -8,6 +8,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Locale.h"
+#include "util/DayNumbers.h"
 #include "util/Errors.h"
 #include "util/Text.h"
 
@@ -68,18 +69,14 @@ std::string FormatCurrency(int64_t cy) {
   return out;
 }
 
-// The day is the whole part and the time the fraction's magnitude, so -1.25 is 29 December 1899,
-// 06:00 (not 28 December, 18:00); a time that rounds to midnight moves to the next day.
+// A day number (util/DayNumbers.h) as the short date, with the time to the second when it is
+// not midnight.
 std::string FormatDate(double days) {
   using namespace std::chrono;
-  double whole = std::trunc(days);
-  if (!(std::fabs(whole) < 3e6)) return FormatFloat(days, 15);  // beyond any calendar date
-  long seconds = std::lround(std::fabs(days - whole) * 86400.0);
-  if (seconds == 86400) {
-    whole += days < 0 ? -1 : 1;
-    seconds = 0;
-  }
-  const year_month_day ymd{sys_days{std::chrono::days{static_cast<int>(whole) - 25569}}};
+  const std::optional<TDayAndTime> split = SplitDayNumber(days, 1000);
+  if (!split) return FormatFloat(days, 15);  // beyond any calendar date
+  const year_month_day ymd = DateOfDay(split->day);
+  const int64_t seconds = split->time;
   char buf[64];
   // The locale tells the program only its separators; a decimal comma stands for the German
   // short date (dd.mm.yyyy), anything else for the English one (m/d/yyyy).
@@ -93,8 +90,8 @@ std::string FormatDate(double days) {
   }
   std::string out = buf;
   if (seconds > 0) {
-    std::snprintf(buf, sizeof buf, " %02ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60,
-                  seconds % 60);
+    std::snprintf(buf, sizeof buf, " %02d:%02d:%02d", static_cast<int>(seconds / 3600),
+                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
     out += buf;
   }
   return out;
