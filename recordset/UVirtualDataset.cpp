@@ -44,10 +44,7 @@ T ToIntegral(long double value, const TField& field) {
 }
 
 bool IsTextType(TFieldType t) {
-  return t == ftString || t == ftFixedChar;
-}
-bool IsDateType(TFieldType t) {
-  return t == ftDate || t == ftTime || t == ftDateTime;
+  return ValueClassOf(t) == TValueClass::kText;
 }
 
 std::string FloatText(double value) {
@@ -145,8 +142,35 @@ int FieldValueWidth(TFieldType type, int size) {
   }
 }
 
-bool IsBlobType(TFieldType type) {
-  return type >= ftBlob && type <= ftTypedBinary;
+TValueClass ValueClassOf(TFieldType type) {
+  using C = TValueClass;
+  switch (type) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftLargeint:
+      return C::kInteger;
+    case ftBoolean:
+      return C::kBoolean;
+    case ftFloat:
+    case ftCurrency:
+      return C::kFloat;
+    case ftBCD:
+      return C::kFixed;
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+      return C::kDate;
+    case ftString:
+    case ftFixedChar:
+      return C::kText;
+    case ftBytes:
+    case ftVarBytes:
+      return C::kBytes;
+    default:
+      return type >= ftBlob && type <= ftTypedBinary ? C::kBlob : C::kNone;
+  }
 }
 
 void TFieldDefs::Add(const std::string& name, TFieldType type, int size, bool required) {
@@ -214,28 +238,45 @@ void TField::ConvertError(const std::string& type_name) const {
                        " verwendet werden");
 }
 
-int64_t TField::AsLargeInt() const {
-  if (IsNull()) return 0;
+// The stored integer of an integer-class field, by its width. REQUIRES: not null.
+int64_t TField::StoredInteger() const {
   const uint8_t* s = Slot();
   switch (type_) {
     case ftSmallint:
       return Load<int16_t>(s);
     case ftWord:
       return Load<uint16_t>(s);
-    case ftInteger:
-    case ftAutoInc:
-      return Load<int32_t>(s);
     case ftLargeint:
       return Load<int64_t>(s);
-    case ftBoolean:
-      return Load<int16_t>(s) != 0 ? 1 : 0;
-    case ftBCD:
-      return ToIntegral<int64_t>(Load<int64_t>(s) / 10000.0L, *this);
-    case ftFloat:
-    case ftCurrency:
-    case ftDateTime:
+    default:  // ftInteger, ftAutoInc
+      return Load<int32_t>(s);
+  }
+}
+
+// The day number of a date-class field, by its unit. REQUIRES: not null.
+double TField::StoredDate() const {
+  const uint8_t* s = Slot();
+  switch (type_) {
     case ftDate:
+      return Load<int32_t>(s);
     case ftTime:
+      return Load<int32_t>(s) / static_cast<double>(kMillisecondsPerDay);
+    default:  // ftDateTime
+      return Load<double>(s);
+  }
+}
+
+int64_t TField::AsLargeInt() const {
+  if (IsNull()) return 0;
+  switch (ValueClassOf(type_)) {
+    case TValueClass::kInteger:
+      return StoredInteger();
+    case TValueClass::kBoolean:
+      return Load<int16_t>(Slot()) != 0 ? 1 : 0;
+    case TValueClass::kFixed:
+      return ToIntegral<int64_t>(Load<int64_t>(Slot()) / 10000.0L, *this);
+    case TValueClass::kFloat:
+    case TValueClass::kDate:
       return ToIntegral<int64_t>(AsFloat(), *this);
     default: {
       int64_t v = 0;
@@ -249,32 +290,27 @@ int64_t TField::AsLargeInt() const {
 
 int32_t TField::AsInteger() const {
   if (IsNull()) return 0;
-  if (type_ == ftInteger || type_ == ftAutoInc) return Load<int32_t>(Slot());
-  if (type_ == ftFloat || type_ == ftCurrency || type_ == ftBCD || IsDateType(type_))
-    return ToIntegral<int32_t>(AsFloat(), *this);
-  return ToIntegral<int32_t>(static_cast<long double>(AsLargeInt()), *this);
+  switch (ValueClassOf(type_)) {
+    case TValueClass::kFloat:
+    case TValueClass::kFixed:
+    case TValueClass::kDate:
+      return ToIntegral<int32_t>(AsFloat(), *this);
+    default:
+      return ToIntegral<int32_t>(static_cast<long double>(AsLargeInt()), *this);
+  }
 }
 
 double TField::AsFloat() const {
   if (IsNull()) return 0.0;
-  const uint8_t* s = Slot();
-  switch (type_) {
-    case ftFloat:
-    case ftCurrency:
-    case ftDateTime:
-      return Load<double>(s);
-    case ftBCD:
-      return static_cast<double>(Load<int64_t>(s) / 10000.0L);
-    case ftDate:
-      return Load<int32_t>(s);
-    case ftTime:
-      return Load<int32_t>(s) / 86400000.0;
-    case ftSmallint:
-    case ftWord:
-    case ftInteger:
-    case ftAutoInc:
-    case ftLargeint:
-    case ftBoolean:
+  switch (ValueClassOf(type_)) {
+    case TValueClass::kFloat:
+      return Load<double>(Slot());
+    case TValueClass::kFixed:
+      return static_cast<double>(Load<int64_t>(Slot()) / 10000.0L);
+    case TValueClass::kDate:
+      return StoredDate();
+    case TValueClass::kInteger:
+    case TValueClass::kBoolean:
       return static_cast<double>(AsLargeInt());
     default: {
       long double v = 0;
@@ -292,25 +328,31 @@ double TField::AsCurrency() const {
 
 int64_t TField::AsFixed() const {
   if (IsNull()) return 0;
-  if (type_ == ftBCD) return Load<int64_t>(Slot());
+  if (ValueClassOf(type_) == TValueClass::kFixed) return Load<int64_t>(Slot());
   return ToIntegral<int64_t>(static_cast<long double>(AsFloat()) * 10000.0L, *this);
 }
 
 bool TField::AsBoolean() const {
   if (IsNull()) return false;
-  if (type_ == ftBoolean) return Load<int16_t>(Slot()) != 0;
-  if (IsTextType(type_) || IsBlobType(type_)) {
-    std::string t = AnsiLowerName(AsString());
-    if (t == "true") return true;
-    if (t == "false") return false;
-    throw EConvertError("'" + AsString() + "' ist kein g\xFCltiger boolescher Wert");
+  switch (ValueClassOf(type_)) {
+    case TValueClass::kBoolean:
+      return Load<int16_t>(Slot()) != 0;
+    case TValueClass::kText:
+    case TValueClass::kBlob: {
+      std::string t = AnsiLowerName(AsString());
+      if (t == "true") return true;
+      if (t == "false") return false;
+      throw EConvertError("'" + AsString() + "' ist kein g\xFCltiger boolescher Wert");
+    }
+    default:
+      return AsFloat() != 0.0;
   }
-  return AsFloat() != 0.0;
 }
 
 double TField::AsDateTime() const {
   if (IsNull()) return 0.0;
-  if (IsDateType(type_) || type_ == ftFloat || type_ == ftCurrency) return AsFloat();
+  const TValueClass c = ValueClassOf(type_);
+  if (c == TValueClass::kDate || c == TValueClass::kFloat) return AsFloat();
   ConvertError("DateTime");
 }
 
@@ -321,25 +363,24 @@ std::string TField::AsString() const {
   }
   if (IsNull()) return {};
   const uint8_t* s = Slot();
-  switch (type_) {
-    case ftString:
-    case ftFixedChar: {
+  switch (ValueClassOf(type_)) {
+    case TValueClass::kText: {
       const char* text = reinterpret_cast<const char*>(s + 1);
       return std::string(text, strnlen(text, static_cast<size_t>(size_)));
     }
-    case ftBytes:
-      return std::string(reinterpret_cast<const char*>(s + 1), static_cast<size_t>(size_));
-    case ftVarBytes: {
-      uint16_t n = Load<uint16_t>(s);
+    case TValueClass::kBytes: {
+      if (type_ == ftBytes) {
+        return std::string(reinterpret_cast<const char*>(s + 1), static_cast<size_t>(size_));
+      }
+      uint16_t n = Load<uint16_t>(s);  // ftVarBytes: its length first
       n = static_cast<uint16_t>(std::min<int>(n, size_));
       return std::string(reinterpret_cast<const char*>(s + 3), n);
     }
-    case ftBoolean:
+    case TValueClass::kBoolean:
       return AsBoolean() ? "True" : "False";
-    case ftFloat:
-    case ftCurrency:
+    case TValueClass::kFloat:
       return FloatText(AsFloat());
-    case ftBCD: {
+    case TValueClass::kFixed: {
       int64_t v = Load<int64_t>(s);
       uint64_t mag = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
       std::string text = (v < 0 ? "-" : "") + std::to_string(mag / 10000);
@@ -354,15 +395,9 @@ std::string TField::AsString() const {
       }
       return text;
     }
-    case ftDate:
-    case ftTime:
-    case ftDateTime:
+    case TValueClass::kDate:
       return DateTimeText(type_, AsFloat());
-    case ftSmallint:
-    case ftWord:
-    case ftInteger:
-    case ftAutoInc:
-    case ftLargeint:
+    case TValueClass::kInteger:
       return std::to_string(AsLargeInt());
     default:
       return {};
@@ -399,7 +434,8 @@ void TField::Clear() {
   }
 }
 
-void TField::SetAsLargeInt(int64_t value) {
+// Stores an integer-class value at the field's width; out of range raises the range error.
+void TField::StoreInteger(int64_t value) {
   switch (type_) {
     case ftSmallint: {
       auto v = ToIntegral<int16_t>(value, *this);
@@ -411,26 +447,30 @@ void TField::SetAsLargeInt(int64_t value) {
       StoreBytes(&v, sizeof v);
       return;
     }
-    case ftInteger:
-    case ftAutoInc: {
+    case ftLargeint:
+      StoreBytes(&value, sizeof value);
+      return;
+    default: {  // ftInteger, ftAutoInc
       auto v = ToIntegral<int32_t>(value, *this);
       StoreBytes(&v, sizeof v);
       return;
     }
-    case ftLargeint:
-      StoreBytes(&value, sizeof value);
+  }
+}
+
+void TField::SetAsLargeInt(int64_t value) {
+  switch (ValueClassOf(type_)) {
+    case TValueClass::kInteger:
+      StoreInteger(value);
       return;
-    case ftBoolean:
+    case TValueClass::kBoolean:
       SetAsBoolean(value != 0);
       return;
-    case ftBCD:
+    case TValueClass::kFixed:
       SetAsFixed(ToIntegral<int64_t>(static_cast<long double>(value) * 10000.0L, *this));
       return;
-    case ftFloat:
-    case ftCurrency:
-    case ftDate:
-    case ftTime:
-    case ftDateTime:
+    case TValueClass::kFloat:
+    case TValueClass::kDate:
       SetAsFloat(static_cast<double>(value));
       return;
     default:
@@ -443,25 +483,18 @@ void TField::SetAsInteger(int32_t value) {
 }
 
 void TField::SetAsFloat(double value) {
-  switch (type_) {
-    case ftFloat:
-    case ftCurrency:
+  switch (ValueClassOf(type_)) {
+    case TValueClass::kFloat:
       StoreBytes(&value, sizeof value);
       return;
-    case ftBCD:
+    case TValueClass::kFixed:
       SetAsFixed(ToIntegral<int64_t>(static_cast<long double>(value) * 10000.0L, *this));
       return;
-    case ftDate:
-    case ftTime:
-    case ftDateTime:
+    case TValueClass::kDate:
       SetAsDateTime(value);
       return;
-    case ftSmallint:
-    case ftWord:
-    case ftInteger:
-    case ftAutoInc:
-    case ftLargeint:
-    case ftBoolean:
+    case TValueClass::kInteger:
+    case TValueClass::kBoolean:
       SetAsLargeInt(ToIntegral<int64_t>(value, *this));
       return;
     default:
@@ -474,7 +507,7 @@ void TField::SetAsCurrency(double value) {
 }
 
 void TField::SetAsFixed(int64_t ten_thousandths) {
-  if (type_ == ftBCD) {
+  if (ValueClassOf(type_) == TValueClass::kFixed) {
     StoreBytes(&ten_thousandths, sizeof ten_thousandths);
   } else {
     SetAsFloat(static_cast<double>(ten_thousandths / 10000.0L));
@@ -482,66 +515,68 @@ void TField::SetAsFixed(int64_t ten_thousandths) {
 }
 
 void TField::SetAsBoolean(bool value) {
-  if (type_ == ftBoolean) {
-    int16_t v = value ? 1 : 0;
-    StoreBytes(&v, sizeof v);
-  } else if (IsTextType(type_) || IsBlobType(type_)) {
-    SetAsString(value ? "True" : "False");
-  } else {
-    SetAsLargeInt(value ? 1 : 0);
+  switch (ValueClassOf(type_)) {
+    case TValueClass::kBoolean: {
+      int16_t v = value ? 1 : 0;
+      StoreBytes(&v, sizeof v);
+      return;
+    }
+    case TValueClass::kText:
+    case TValueClass::kBlob:
+      SetAsString(value ? "True" : "False");
+      return;
+    default:
+      SetAsLargeInt(value ? 1 : 0);
   }
 }
 
 void TField::SetAsDateTime(double value) {
-  switch (type_) {
-    case ftDate: {
-      auto v = ToIntegral<int32_t>(std::trunc(value), *this);
-      StoreBytes(&v, sizeof v);
+  switch (ValueClassOf(type_)) {
+    case TValueClass::kDate:
+      if (type_ == ftDate) {
+        auto v = ToIntegral<int32_t>(std::trunc(value), *this);
+        StoreBytes(&v, sizeof v);
+      } else if (type_ == ftTime) {
+        if (!std::isfinite(value)) RangeError(FloatText(value), *this);
+        double frac = std::fabs(value - std::trunc(value));
+        auto v = static_cast<int32_t>(std::min(std::llround(frac * 86400000.0), 86399999LL));
+        StoreBytes(&v, sizeof v);
+      } else {
+        StoreBytes(&value, sizeof value);
+      }
       return;
-    }
-    case ftTime: {
-      if (!std::isfinite(value)) RangeError(FloatText(value), *this);
-      double frac = std::fabs(value - std::trunc(value));
-      auto v = static_cast<int32_t>(std::min(std::llround(frac * 86400000.0), 86399999LL));
-      StoreBytes(&v, sizeof v);
-      return;
-    }
-    case ftDateTime:
-    case ftFloat:
-    case ftCurrency:
+    case TValueClass::kFloat:
       StoreBytes(&value, sizeof value);
       return;
+    case TValueClass::kText:
+    case TValueClass::kBlob:
+      SetAsString(DateTimeText(ftDateTime, value));
+      return;
     default:
-      if (IsTextType(type_) || IsBlobType(type_)) {
-        SetAsString(DateTimeText(ftDateTime, value));
-        return;
-      }
       ConvertError("DateTime");
   }
 }
 
 void TField::SetAsString(const std::string& value) {
-  if (IsBlobType(type_)) {
-    StoreBlob(value);
-    return;
-  }
-  switch (type_) {
-    case ftString:
-    case ftFixedChar:
-    case ftBytes: {
+  switch (ValueClassOf(type_)) {
+    case TValueClass::kBlob:
+      StoreBlob(value);
+      return;
+    case TValueClass::kText:
+    case TValueClass::kBytes: {
+      if (type_ == ftVarBytes) {
+        auto n = static_cast<uint16_t>(std::min<size_t>(value.size(), static_cast<size_t>(size_)));
+        std::string bytes(2 + n, '\0');
+        std::memcpy(bytes.data(), &n, 2);
+        std::memcpy(bytes.data() + 2, value.data(), n);
+        StoreBytes(bytes.data(), static_cast<int>(bytes.size()));
+        return;
+      }
       auto n = static_cast<int>(std::min<size_t>(value.size(), static_cast<size_t>(size_)));
       StoreBytes(value.data(), n);  // the rest of the slot stays zero: the terminator
       return;
     }
-    case ftVarBytes: {
-      auto n = static_cast<uint16_t>(std::min<size_t>(value.size(), static_cast<size_t>(size_)));
-      std::string bytes(2 + n, '\0');
-      std::memcpy(bytes.data(), &n, 2);
-      std::memcpy(bytes.data() + 2, value.data(), n);
-      StoreBytes(bytes.data(), static_cast<int>(bytes.size()));
-      return;
-    }
-    case ftBoolean: {
+    case TValueClass::kBoolean: {
       std::string t = AnsiLowerName(value);
       if (value.empty()) {
         Clear();
@@ -552,11 +587,7 @@ void TField::SetAsString(const std::string& value) {
       }
       return;
     }
-    case ftSmallint:
-    case ftWord:
-    case ftInteger:
-    case ftAutoInc:
-    case ftLargeint: {
+    case TValueClass::kInteger: {
       int64_t v = 0;
       if (value.empty()) {
         Clear();
@@ -567,16 +598,14 @@ void TField::SetAsString(const std::string& value) {
       }
       return;
     }
-    case ftFloat:
-    case ftCurrency:
-    case ftBCD:
-    case ftDate:
-    case ftTime:
-    case ftDateTime: {
+    case TValueClass::kFloat:
+    case TValueClass::kFixed:
+    case TValueClass::kDate: {
       long double v = 0;
       if (value.empty()) {
         Clear();
       } else if (ParseFloat(value, v)) {
+        // Amounts keep four decimals, as text gives them.
         if (type_ == ftBCD || type_ == ftCurrency) {
           SetAsFixed(ToIntegral<int64_t>(v * 10000.0L, *this));
         } else {
@@ -1493,27 +1522,29 @@ void TBinaryStreamFormat::WriteData(TVirtualDataSet& dataset) {
       bool null = field.IsNull();
       w.WriteBoolean(null);
       if (null) continue;
-      switch (field.DataType()) {
-        case ftSmallint:
-        case ftInteger:
-        case ftWord:
-        case ftAutoInc:
-          w.WriteInteger(field.AsInteger());
+      // The format writes 64-bit integers as floats and currency as an amount of four
+      // decimals, like BCD.
+      const TFieldType type = field.DataType();
+      switch (ValueClassOf(type)) {
+        case TValueClass::kInteger:
+          if (type == ftLargeint) {
+            w.WriteFloat(static_cast<long double>(field.AsLargeInt()));
+          } else {
+            w.WriteInteger(field.AsInteger());
+          }
           break;
-        case ftBoolean:
+        case TValueClass::kBoolean:
           w.WriteBoolean(field.AsBoolean());
           break;
-        case ftCurrency:
-        case ftBCD:
-          w.WriteFloat(static_cast<long double>(field.AsFixed()) / 10000.0L);
+        case TValueClass::kFloat:
+        case TValueClass::kFixed:
+          if (type == ftCurrency || type == ftBCD) {
+            w.WriteFloat(static_cast<long double>(field.AsFixed()) / 10000.0L);
+          } else {
+            w.WriteFloat(field.AsFloat());
+          }
           break;
-        case ftLargeint:
-          w.WriteFloat(static_cast<long double>(field.AsLargeInt()));
-          break;
-        case ftFloat:
-        case ftDate:
-        case ftTime:
-        case ftDateTime:
+        case TValueClass::kDate:
           w.WriteFloat(field.AsFloat());
           break;
         default:
@@ -1560,27 +1591,27 @@ void TBinaryStreamFormat::ReadValueGroup(TVirtualDataSet& dataset) {
       field.Clear();
       continue;
     }
-    switch (field.DataType()) {
-      case ftSmallint:
-      case ftInteger:
-      case ftWord:
-      case ftAutoInc:
-        field.SetAsInteger(r.ReadInteger());
+    const TFieldType type = field.DataType();
+    switch (ValueClassOf(type)) {
+      case TValueClass::kInteger:
+        if (type == ftLargeint) {
+          field.SetAsFloat(static_cast<double>(r.ReadFloat()));
+        } else {
+          field.SetAsInteger(r.ReadInteger());
+        }
         break;
-      case ftBoolean:
+      case TValueClass::kBoolean:
         field.SetAsBoolean(r.ReadBoolean());
         break;
-      case ftFloat:
-      case ftLargeint:
-        field.SetAsFloat(static_cast<double>(r.ReadFloat()));
+      case TValueClass::kFloat:
+      case TValueClass::kFixed:
+        if (type == ftCurrency || type == ftBCD) {
+          field.SetAsFixed(ToIntegral<int64_t>(r.ReadFloat() * 10000.0L, field));
+        } else {
+          field.SetAsFloat(static_cast<double>(r.ReadFloat()));
+        }
         break;
-      case ftCurrency:
-      case ftBCD:
-        field.SetAsFixed(ToIntegral<int64_t>(r.ReadFloat() * 10000.0L, field));
-        break;
-      case ftDate:
-      case ftTime:
-      case ftDateTime: {
+      case TValueClass::kDate: {
         auto value = static_cast<double>(r.ReadFloat());
         if (value == 0.0) {
           field.Clear();

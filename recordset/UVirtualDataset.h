@@ -154,7 +154,24 @@ class TFieldDefs {
 // The bytes a type keeps in the values area after its presence byte; -1 for a type that is not
 // kept there (blobs and the structured types without storage).
 int FieldValueWidth(TFieldType type, int size);
-bool IsBlobType(TFieldType type);
+
+// What a field type keeps, in the few classes that value conversion, copying, searching and the
+// stream format decide by. Within a class only the width (or unit) of the stored value differs.
+enum class TValueClass {
+  kNone,     // nothing of its own: the types without a field and the structured types
+  kInteger,  // ftSmallint, ftInteger, ftWord, ftAutoInc, ftLargeint
+  kBoolean,  // ftBoolean
+  kFloat,    // ftFloat, ftCurrency: a double
+  kFixed,    // ftBCD: a count of ten-thousandths
+  kDate,     // ftDate, ftTime, ftDateTime: a day number
+  kText,     // ftString, ftFixedChar
+  kBytes,    // ftBytes, ftVarBytes
+  kBlob,     // ftBlob to ftTypedBinary: a byte string outside the values area
+};
+TValueClass ValueClassOf(TFieldType type);
+inline bool IsBlobType(TFieldType type) {
+  return ValueClassOf(type) == TValueClass::kBlob;
+}
 
 // One record's working copy: what the cursor shows, or what an edit or insert changes.
 struct TRecordBuffer {
@@ -219,6 +236,10 @@ class TField {
   const std::string* Blob() const;
   void StoreBytes(const void* data, int count);  // count -1: null
   void StoreBlob(const std::string& bytes);
+  // The stored value of an integer or date class field at its width or unit; REQUIRES not null.
+  int64_t StoredInteger() const;
+  double StoredDate() const;
+  void StoreInteger(int64_t value);
   [[noreturn]] void ConvertError(const std::string& type_name) const;
 
   TVirtualDataSet& dataset_;

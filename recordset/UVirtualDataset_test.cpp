@@ -33,6 +33,23 @@ std::vector<int> Walk(TVirtualDataSet& ds) {
 
 // ---------------------------------------------------------------------------------------------
 
+// Every one of the thirty types in its value class: conversion, copying, search and the stream
+// format all decide by it.
+TEST(FieldTypes, EveryTypeHasItsValueClass) {
+  using C = TValueClass;
+  const C expected[30] = {
+      C::kNone,  C::kText,    C::kInteger, C::kInteger, C::kInteger, C::kBoolean,  // 0-5
+      C::kFloat, C::kFloat,   C::kFixed,   C::kDate,    C::kDate,    C::kDate,     // 6-11
+      C::kBytes, C::kBytes,   C::kInteger, C::kBlob,    C::kBlob,    C::kBlob,     // 12-17
+      C::kBlob,  C::kBlob,    C::kBlob,    C::kBlob,    C::kNone,    C::kText,     // 18-23
+      C::kNone,  C::kInteger, C::kNone,    C::kNone,    C::kNone,    C::kNone,     // 24-29
+  };
+  for (int t = 0; t < 30; ++t) {
+    EXPECT_EQ(ValueClassOf(static_cast<TFieldType>(t)), expected[t]) << "type " << t;
+    EXPECT_EQ(IsBlobType(static_cast<TFieldType>(t)), expected[t] == C::kBlob) << "type " << t;
+  }
+}
+
 TEST(FastList, GrowsByFourThenSixteenThenAQuarter) {
   TFastList list;
   std::vector<int> capacities;

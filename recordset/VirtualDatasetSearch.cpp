@@ -87,9 +87,9 @@ bool ReadTimePart(std::string_view& text, int64_t& ms) {
   return true;
 }
 
+// Fixed bytes are searched like integers: their text, cut to the word for a partial key.
 bool IsIntegerLike(TFieldType t) {
-  return t == ftSmallint || t == ftInteger || t == ftWord || t == ftBytes || t == ftAutoInc ||
-         t == ftLargeint;
+  return ValueClassOf(t) == TValueClass::kInteger || t == ftBytes;
 }
 
 }  // namespace
@@ -205,24 +205,21 @@ bool WordMatchesField(const TField& field, const std::string& word,
     if (partial && text.size() > word.size()) text.resize(word.size());
     return ignore_case ? SameTextIgnoringCase(text, word) : text == word;
   }
-  switch (type) {
-    case ftBoolean: {
+  switch (ValueClassOf(type)) {
+    case TValueClass::kBoolean: {
       std::optional<bool> wanted = ReadSearchBoolean(word);
       return wanted && *wanted == (!field.IsNull() && field.AsBoolean());
     }
     // A word that is not a number or date matches no number or date field: read as 0, any
     // text word would find every zero amount.
-    case ftFloat:
-    case ftCurrency: {
+    case TValueClass::kFloat: {
       if (field.IsNull()) return false;
       // Both kept as doubles: the field's value must be the word's number, not merely round to
       // the same ten-thousandths.
       std::optional<long double> wanted = ReadSearchNumber(word);
       return wanted && field.AsFloat() == static_cast<double>(*wanted);
     }
-    case ftDate:
-    case ftTime:
-    case ftDateTime: {
+    case TValueClass::kDate: {
       if (field.IsNull()) return false;
       // Compared as date and millisecond of the day: before day 0 the time counts forward
       // from midnight like every other day's.
@@ -230,7 +227,7 @@ bool WordMatchesField(const TField& field, const std::string& word,
       if (!ReadSearchDateTime(word, &wanted)) return false;
       return SplitDayNumber(field.AsFloat()) == wanted;
     }
-    default:
+    default:  // BCD, bytes, the other blobs and the structured types never match
       return false;
   }
 }
