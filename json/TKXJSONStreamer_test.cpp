@@ -10,6 +10,7 @@
 
 #include "json/TKXJSONStreamerTesting.h"
 #include "platform/Locale.h"
+#include "platform/TestFolder.h"
 #include "util/Errors.h"
 #include "util/Files.h"
 #include "util/Streams.h"
@@ -382,9 +383,9 @@ TEST(Reader, Streams) {
 }
 
 TEST(Reader, Files) {
-  char folder[] = "/tmp/rb_json_XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  const std::string path = std::string(folder) + "/doc.json";
+  platform::TTestFolder test_folder("rb_json");
+  const std::string folder = test_folder.Path();
+  const std::string path = folder + "/doc.json";
   EXPECT_EQ(TKXJSONStreamer::ReadFile(path), nullptr);    // missing
   EXPECT_EQ(TKXJSONStreamer::ReadFile(folder), nullptr);  // a folder
   {
@@ -406,16 +407,13 @@ TEST(Reader, Files) {
     out << "{broken";
   }
   EXPECT_EQ(TKXJSONStreamer::ReadFile(path), nullptr);
-  std::remove(path.c_str());
-  rmdir(folder);
 }
 
 // A document that another process holds open exclusively cannot be read: ReadFile tries as
 // often as its policy says and then raises the open's error, never gives "no document".
 TEST(Reader, FileHeldExclusivelyRaisesAfterItsTries) {
-  char folder[] = "/tmp/rb_json_XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  const std::string path = std::string(folder) + "/held.json";
+  platform::TTestFolder folder("rb_json");
+  const std::string path = folder.Path() + "/held.json";
   std::ofstream(path, std::ios::binary) << "{\"a\":1}";
   struct Case {
     const char* name;
@@ -444,8 +442,6 @@ TEST(Reader, FileHeldExclusivelyRaisesAfterItsTries) {
   ASSERT_NE(root, nullptr);
   EXPECT_EQ(root->MemberAsText("a"), "1");
   EXPECT_EQ(pauses, 0);
-  std::remove(path.c_str());
-  rmdir(folder);
 }
 
 }  // namespace

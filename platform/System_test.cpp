@@ -13,6 +13,7 @@
 
 #include "platform/SysError.h"
 #include "platform/TempPath_posix.h"
+#include "platform/TestFolder.h"
 
 namespace platform {
 namespace {
@@ -98,15 +99,9 @@ TEST(ProgramFolder, IsTheFolderOfThisExecutable) {
 
 class PrivateFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/rbsysXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    base_ = tmpl;
-    uid_ = static_cast<uint32_t>(::geteuid());
-  }
-  void TearDown() override { std::system(("rm -rf '" + base_ + "'").c_str()); }
-  std::string base_;
-  uint32_t uid_ = 0;
+  TTestFolder folder_{"rbsys"};
+  const std::string base_ = folder_.Path();
+  const uint32_t uid_ = static_cast<uint32_t>(::geteuid());
 };
 
 TEST(ChoosePrivateTempFolder, PrefersTheRuntimeFolderThenTmpDir) {

@@ -13,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "platform/SysError.h"
 #include "platform/System.h"
+#include "platform/TestFolder.h"
 #include "util/Errors.h"
 
 namespace rb {
@@ -66,17 +67,14 @@ class EnvGuard {
 class FilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/rbfilesXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     // Every test gets its own private temporary folder.
     ::unsetenv("XDG_RUNTIME_DIR");
     ::setenv("TMPDIR", dir_.c_str(), 1);
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   EnvGuard runtime_{"XDG_RUNTIME_DIR"};
   EnvGuard tmp_{"TMPDIR"};
-  std::string dir_;
+  platform::TTestFolder folder_{"rbfiles"};
+  const std::string dir_ = folder_.Path();
 };
 
 TEST(ElfHash, MatchesTheSymbolTableHash) {
