@@ -7,6 +7,7 @@
 
 #include "json/CSVReader.h"
 #include "json/ULinkedTesting.h"
+#include "platform/Ascii.h"
 #include "util/Errors.h"
 
 namespace rb {
@@ -34,12 +35,7 @@ struct LoadFailure {
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
+  return platform::EqualsIgnoringAsciiCase(a, b);
 }
 
 // Every byte up to 0x20 counts as blank.

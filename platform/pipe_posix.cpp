@@ -12,6 +12,7 @@
 #include <fstream>
 #include <utility>
 
+#include "platform/Ascii.h"
 #include "platform/File.h"
 #include "platform/Pipe.h"
 #include "platform/SysError.h"
@@ -40,16 +41,6 @@ uint32_t ErrnoCode(int err) {
     default:
       return ErrorFromErrno(err);
   }
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // The pipe folder in the file system's encoding, ending in '/'; empty with the error set.
@@ -151,7 +142,8 @@ bool PipeSocketPath(std::string_view pipe_path, std::string& socket_path) {
   std::string_view host = rest.substr(0, host_end);
   rest = rest.substr(host_end + 1);
   size_t pipe_end = rest.find('\\');
-  if (pipe_end == std::string_view::npos || !EqualsNoCase(rest.substr(0, pipe_end), "pipe")) {
+  if (pipe_end == std::string_view::npos ||
+      !EqualsIgnoringAsciiCase(rest.substr(0, pipe_end), "pipe")) {
     return Fail(kErrorInvalidName);
   }
   if (host != ".") return Fail(kErrorFileNotFound);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/Ascii.h"
 #include "platform/CodePage.h"
 #include "platform/Locale.h"
 #include "util/DayNumbers.h"
@@ -349,11 +350,8 @@ TVariant TVariant::ChangeType(VarType to) const {
       const std::string raw = from == VarType::kString ? s.text_ : platform::WideToAnsi(s.wide_);
       std::string text(TrimBlanks(raw));
       if (to == VarType::kBoolean) {
-        std::string lower;
-        for (char c : text)
-          lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-        if (lower == "true") return FromBoolean(true);
-        if (lower == "false") return FromBoolean(false);
+        if (platform::EqualsIgnoringAsciiCase(text, "true")) return FromBoolean(true);
+        if (platform::EqualsIgnoringAsciiCase(text, "false")) return FromBoolean(false);
       }
       const char sep = DecimalSeparator();
       const size_t at = text.find(sep);
