@@ -1112,6 +1112,15 @@ TRecordBuffer* TVirtualDataSet::GetActiveBuffer() {
   }
 }
 
+void TVirtualDataSet::CheckNotReadOnly(const TField& field) const {
+  if (!loading_ && field.ReadOnly())
+    throw EDatabaseError("Feld '" + field.DisplayName() + "' kann nicht ver\xE4ndert werden");
+}
+
+void TVirtualDataSet::CheckEditing() const {
+  if (!Editing()) throw EDatabaseError(NotEditingText());
+}
+
 void TVirtualDataSet::CheckWritable(TField& field) {
   using S = TDataSetState;
   S s = state_;
@@ -1120,8 +1129,7 @@ void TVirtualDataSet::CheckWritable(TField& field) {
     throw EDatabaseError(NotEditingText());
   if (field.IsCalculated()) return;  // stored in the calculated area, nothing else applies
   if (s == S::dsCalcFields || s == S::dsFilter) throw EDatabaseError(NotEditingText());
-  if (!loading_ && field.ReadOnly() && s != S::dsSetKey && s != S::dsFilter)
-    throw EDatabaseError("Feld '" + field.DisplayName() + "' kann nicht ver\xE4ndert werden");
+  if (s != S::dsSetKey) CheckNotReadOnly(field);  // a search key may be set on any field
   if (field.OnValidate) field.OnValidate(field);
 }
 

@@ -555,6 +555,14 @@ class TVirtualDataSet {
   friend class TCustomDataProvider;
   friend class TMemBlobStream;
   void CheckActive() const;
+  // The checks of writing a field's value, shared by the fields and the blob streams:
+  // "Feld '%s' kann nicht verändert werden" for a read-only field unless loading, and
+  // "Datenmenge weder im Editier- noch im Einfügemodus" outside editing and inserting.
+  void CheckNotReadOnly(const TField& field) const;
+  bool Editing() const {
+    return state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert;
+  }
+  void CheckEditing() const;
   void CheckWritable(TField& field);
   void FieldChanged(TField* field);
   void DataSetChanged() { FieldChanged(nullptr); }
