@@ -37,11 +37,6 @@ char DecimalSeparator() {
 }
 
 // A number as the source of a conversion: exact integers stay integers, currency stays scaled.
-struct Number {
-  enum Form { kInt, kFloat, kCurrency } form = kInt;
-  int64_t i = 0;
-  double d = 0;
-};
 
 // Formats with the given significant digits, exponent form as Windows writes it ("1E+20").
 std::string FormatFloat(double value, int digits) {
@@ -112,6 +107,13 @@ bool IsTextType(VarType t) {
 }
 
 }  // namespace
+
+// A value on its way to a number, Boolean or date kind, in the form it came in.
+struct TVariant::Number {
+  enum Form { kInt, kFloat, kCurrency } form = kInt;
+  int64_t i = 0;
+  double d = 0;
+};
 
 const char* VarTypeName(VarType type) {
   switch (type) {
@@ -297,80 +299,91 @@ TVariant TVariant::ChangeType(VarType to) const {
     CastError(from, to);
   }
   if (from == VarType::kNull) CastError(from, to);
+  if (IsTextType(to)) return s.ChangeToText(to);
+  return FromNumber(s.ToNumber(to), from, to);
+}
 
-  if (IsTextType(to)) {
-    std::string text;
-    switch (from) {
-      case VarType::kEmpty:
-        break;
-      case VarType::kOleStr:
-        if (to == VarType::kOleStr) return FromWide(s.wide_);
-        return FromString(platform::WideToAnsi(s.wide_));
-      case VarType::kString:
-        if (to == VarType::kString) return FromString(s.text_);
-        return FromWide(platform::AnsiToWide(s.text_));
-      case VarType::kSingle:
-        text = FormatFloat(static_cast<float>(s.float_), 7);
-        break;
-      case VarType::kDouble:
-        text = FormatFloat(s.float_, 15);
-        break;
-      case VarType::kDate:
-        text = FormatDate(s.float_);
-        break;
-      case VarType::kCurrency:
-        text = FormatCurrency(s.int_);
-        break;
-      default:
-        text = std::to_string(s.int_);
-        break;
-    }
-    return to == VarType::kString ? FromString(std::move(text))
-                                  : FromWide(platform::AnsiToWide(text));
+// To UTF-16 or 8-bit text: texts convert through the code page, numbers are written with the
+// locale's decimal separator, dates as short dates.
+TVariant TVariant::ChangeToText(VarType to) const {
+  std::string text;
+  switch (type_) {
+    case VarType::kEmpty:
+      break;
+    case VarType::kOleStr:
+      if (to == VarType::kOleStr) return FromWide(wide_);
+      return FromString(platform::WideToAnsi(wide_));
+    case VarType::kString:
+      if (to == VarType::kString) return FromString(text_);
+      return FromWide(platform::AnsiToWide(text_));
+    case VarType::kSingle:
+      text = FormatFloat(static_cast<float>(float_), 7);
+      break;
+    case VarType::kDouble:
+      text = FormatFloat(float_, 15);
+      break;
+    case VarType::kDate:
+      text = FormatDate(float_);
+      break;
+    case VarType::kCurrency:
+      text = FormatCurrency(int_);
+      break;
+    default:
+      text = std::to_string(int_);
+      break;
   }
+  return to == VarType::kString ? FromString(std::move(text))
+                                : FromWide(platform::AnsiToWide(text));
+}
 
-  // The target is a number, a Boolean or a date.
+// This value (not null) as a number on its way to the kind to: text is read with the locale's
+// decimal separator, and the words true and false count for a Boolean.
+TVariant::Number TVariant::ToNumber(VarType to) const {
   Number num;
-  switch (from) {
+  switch (type_) {
     case VarType::kEmpty:
       break;
     case VarType::kSingle:
     case VarType::kDouble:
     case VarType::kDate:
       num.form = Number::kFloat;
-      num.d = s.float_;
+      num.d = float_;
       break;
     case VarType::kCurrency:
       num.form = Number::kCurrency;
-      num.i = s.int_;
+      num.i = int_;
       break;
     case VarType::kOleStr:
     case VarType::kString: {
-      if (to == VarType::kDate) CastError(from, to);
-      const std::string raw = from == VarType::kString ? s.text_ : platform::WideToAnsi(s.wide_);
+      if (to == VarType::kDate) CastError(type_, to);
+      const std::string raw = type_ == VarType::kString ? text_ : platform::WideToAnsi(wide_);
       std::string text(TrimBlanks(raw));
       if (to == VarType::kBoolean) {
-        if (platform::EqualsIgnoringAsciiCase(text, "true")) return FromBoolean(true);
-        if (platform::EqualsIgnoringAsciiCase(text, "false")) return FromBoolean(false);
+        if (platform::EqualsIgnoringAsciiCase(text, "true")) return Number{Number::kInt, -1, 0};
+        if (platform::EqualsIgnoringAsciiCase(text, "false")) return Number{Number::kInt, 0, 0};
       }
       const char sep = DecimalSeparator();
       const size_t at = text.find(sep);
       if (sep != '.') {
-        if (text.find('.') != std::string::npos) CastError(from, to);
+        if (text.find('.') != std::string::npos) CastError(type_, to);
         if (at != std::string::npos) text[at] = '.';
       }
       long double v = 0;
-      if (!ParseDecimalNumber(text, v)) CastError(from, to);
-      if (std::fabs(v) > DBL_MAX) OverflowError(from, to);
+      if (!ParseDecimalNumber(text, v)) CastError(type_, to);
+      if (std::fabs(v) > DBL_MAX) OverflowError(type_, to);
       num.form = Number::kFloat;
       num.d = static_cast<double>(v);
       break;
     }
     default:
-      num.i = s.int_;
+      num.i = int_;
       break;
   }
+  return num;
+}
 
+// A number, Boolean or date of kind to made from num; from names the source kind in errors.
+TVariant TVariant::FromNumber(const Number& num, VarType from, VarType to) {
   auto as_double = [&] {
     switch (num.form) {
       case Number::kInt:
