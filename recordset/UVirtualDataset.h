@@ -1,6 +1,7 @@
 // The in-memory record set: fields made from definitions (name, type code, size), records held
-// in memory in a store, a cursor over them, editing through a small state machine, and loading
-// and saving through a stream format (TBinaryStreamFormat: the binary record-set stream).
+// in memory in a store (recordset/RecordStore.h), a cursor over them, editing through a small
+// state machine, and loading and saving through a stream format (recordset/BinaryStreamFormat.h:
+// the binary record-set stream). This header is the unit's umbrella and brings both in.
 //
 //   TVirtualDataSet ds;
 //   ds.LoadFieldDefsFromText("ID,3,0\r\nWW_NETTO,6,0\r\n", true);   // defines and opens
@@ -46,6 +47,8 @@
 #include <string>
 #include <vector>
 
+#include "recordset/BinaryStreamFormat.h"
+#include "recordset/RecordStore.h"
 #include "recordset/TXFiler.h"
 #include "recordset/UBTree.h"
 #include "util/Errors.h"
@@ -173,16 +176,6 @@ inline bool IsBlobType(TFieldType type) {
   return ValueClassOf(type) == TValueClass::kBlob;
 }
 
-// One record's working copy: what the cursor shows, or what an edit or insert changes.
-struct TRecordBuffer {
-  std::vector<uint8_t> values;
-  std::vector<std::string> blobs;
-  std::vector<uint8_t> calculated;  // presence byte and value of each calculated field
-  uint32_t record_id = 0;
-  int32_t index = -1;
-  bool current = false;  // holds a stored record (bookmark valid)
-};
-
 class TField {
  public:
   TField(TVirtualDataSet& dataset, std::string name, TFieldType type, int size,
@@ -263,137 +256,6 @@ class TField {
 // Copies source's value of the current record into target, converting by target's type (null
 // stays null); raises as the target's setters do. Structured fields are skipped.
 void AssignFieldValue(TField& target, const TField& source);
-
-// One stored record: its id, values area and blob strings. The values area lives in the same
-// allocation as the record (one allocation per record), so records are made with New and freed
-// with Free, never with new and delete.
-class TRecordData final {
- public:
-  enum : uint8_t { kCreated = 0, kStoredFromEdit = 1, kStoredFromInsert = 2 };
-  enum : uint8_t { kAppended = 1, kInserted = 2 };
-
-  static TRecordData* New(int values_size, int blob_count, uint8_t creation_mode);
-  static void Free(TRecordData* record);
-  struct Deleter {
-    void operator()(TRecordData* record) const { Free(record); }
-  };
-
-  TRecordData(const TRecordData&) = delete;
-  TRecordData& operator=(const TRecordData&) = delete;
-
-  uint32_t RecordId() const { return record_id_; }
-  uint8_t Status() const { return status_; }
-  uint8_t CreationMode() const { return creation_mode_; }
-  uint8_t* Values() { return reinterpret_cast<uint8_t*>(this) + sizeof(TRecordData); }
-  const uint8_t* Values() const {
-    return reinterpret_cast<const uint8_t*>(this) + sizeof(TRecordData);
-  }
-  std::string* Blobs() { return blobs_.get(); }
-
-  void Store(const TRecordBuffer& buffer, uint8_t status);
-  void CopyTo(TRecordBuffer& buffer) const;
-
- private:
-  TRecordData(int values_size, int blob_count, uint8_t creation_mode);
-  ~TRecordData() = default;
-
-  std::unique_ptr<std::string[]> blobs_;
-  int32_t values_size_;
-  int32_t blob_count_;
-  uint32_t record_id_;
-  uint8_t status_ = kCreated;
-  uint8_t creation_mode_;
-};
-
-// A 32-bit record identifier, unique within the process for 2^32 records.
-uint32_t NewRecordId();
-
-// A growable array of record references. Does not own what it holds.
-class TFastList {
- public:
-  static constexpr int kMaxListSize = 134217727;
-
-  TFastList() = default;
-  TFastList(const TFastList&) = delete;
-  TFastList& operator=(const TFastList&) = delete;
-  virtual ~TFastList() = default;
-
-  int Count() const { return count_; }
-  int Capacity() const { return capacity_; }
-  TRecordData* Get(int index) const;
-  void Put(int index, TRecordData* item);
-  int Add(TRecordData* item);
-  void Insert(int index, TRecordData* item);
-  void Delete(int index);
-  void SetCapacity(int capacity);
-  void SetCount(int count);  // new entries are null
-  void Clear();
-
- protected:
-  virtual void Grow();
-  [[noreturn]] virtual void Error(const char* format, int data);
-
- private:
-  std::unique_ptr<TRecordData*[]> items_;
-  int count_ = 0;
-  int capacity_ = 0;
-};
-
-// The store and cursor: owns the records in its list; index -1 is before the first record,
-// Count() after the last.
-class TCustomDataProvider {
- public:
-  enum class TGetMode { gmCurrent, gmNext, gmPrior };
-  enum class TGetResult { grOK, grBOF, grEOF };
-
-  explicit TCustomDataProvider(TVirtualDataSet& owner);
-  TCustomDataProvider(const TCustomDataProvider&) = delete;
-  TCustomDataProvider& operator=(const TCustomDataProvider&) = delete;
-  virtual ~TCustomDataProvider();
-
-  virtual void Clear();
-  virtual bool IsAtFirst() const { return index_ < 1; }
-  virtual bool IsAtLast() const { return index_ >= list_.Count() - 1; }
-  virtual int GetIndex() const { return index_; }
-  virtual void SetIndex(int index) { index_ = index; }
-  virtual int RecordCount() const { return list_.Count(); }
-  [[noreturn]] virtual void SetRecordCount(int count);
-  virtual int RecNo() const;
-  virtual void SetRecNo(int rec_no);
-  // Raises EBookMarkOutOfList for an index outside the list.
-  virtual void GotoBookmark(int index);
-  virtual bool UsesTemporaryCopy() const { return false; }
-  virtual void GoBeforeFirst() { index_ = -1; }
-  virtual void GoAfterLast() { index_ = list_.Count(); }
-  // Appends (index Count()-1) or inserts at the index (0 when -1), then stores the buffer.
-  virtual void AddRecord(const TRecordBuffer& buffer, bool append);
-  virtual void FinishTemporaryCopy() {}
-  virtual bool FilterRecord(const TRecordBuffer&) const { return true; }
-  virtual TGetResult GetRecord(TRecordBuffer& buffer, TGetMode mode);
-
-  // Stores an edit (overwrites the current record) or an insert (new record at the index, or
-  // appended when the index is at or past the end).
-  void PostBuffer(const TRecordBuffer& buffer, bool inserting);
-  void DeleteCurrent();
-  TFastList& List() { return list_; }
-  const TFastList& List() const { return list_; }
-  bool Resyncing() const { return resync_; }
-  void SetResyncing(bool value) { resync_ = value; }
-
- protected:
-  TRecordData* NewRecord(uint8_t mode, int position);
-  TVirtualDataSet& owner_;
-
- private:
-  TFastList list_;
-  int index_ = -1;
-  bool resync_ = false;
-};
-
-class TDataProvider : public TCustomDataProvider {
- public:
-  using TCustomDataProvider::TCustomDataProvider;
-};
 
 // The lower-cased name cache over the record set's fields; remembers misses too.
 class TFieldHelper {
@@ -608,61 +470,6 @@ class TVirtualDataSet {
   bool cursor_open_ = false;
   int disable_count_ = 0;
   uint32_t edit_session_ = 0;  // counts EditBoundary calls
-};
-
-// The abstract record-set stream format. The record set drives one load as BeginRead, ReadData,
-// EndRead (EndRead also when the others fail), one save as BeginWrite, WriteData, EndWrite.
-class TCustomStreamFormat {
- public:
-  static constexpr int32_t kMinBufferSize = 16384;
-
-  TCustomStreamFormat() = default;
-  TCustomStreamFormat(const TCustomStreamFormat&) = delete;
-  TCustomStreamFormat& operator=(const TCustomStreamFormat&) = delete;
-  virtual ~TCustomStreamFormat();
-
-  virtual void SetBufferSize(int32_t size) = 0;
-  virtual void BeginWrite(TVirtualDataSet& dataset) = 0;
-  virtual void WriteData(TVirtualDataSet& dataset) = 0;
-  virtual void EndWrite(TVirtualDataSet& dataset) = 0;
-  virtual void BeginRead(TVirtualDataSet& dataset) = 0;
-  virtual int ReadData(TVirtualDataSet& dataset) = 0;
-  virtual void PositionAfterRead(TVirtualDataSet& dataset) = 0;
-  virtual void EndRead(TVirtualDataSet& dataset) = 0;
-
-  int32_t BufferSize() const { return buffer_size_; }
-  TStream* Stream() const { return stream_; }
-  void SetStream(TStream* stream) { stream_ = stream; }
-
- protected:
-  TStream* stream_ = nullptr;
-  TStream* working_ = nullptr;
-  int32_t buffer_size_ = kMinBufferSize;
-  std::unique_ptr<TXWriter> writer_;
-  std::unique_ptr<TXReader> reader_;
-  int64_t stream_size_ = 0;
-  bool suspended_notifications_ = false;
-};
-
-// The binary record-set stream:
-//   "TPF0" 01 { 01 { <integer> { <null marker> [value] }per field }+ 00 }* 00
-// little-endian throughout; values are tagged as in recordset/TXFiler.h. One record
-// ID=7 (ftInteger), WW_NETTO=1.5 (ftFloat), POT=null (ftInteger) is the 26 bytes
-//   54 50 46 30 01 01 02 00 08 02 07 08 05 00 00 00 00 00 00 00 C0 FF 3F 09 00 00
-class TBinaryStreamFormat : public TCustomStreamFormat {
- public:
-  // Sizes below 16384 are raised to 16384.
-  void SetBufferSize(int32_t size) override;
-  void BeginWrite(TVirtualDataSet& dataset) override;
-  void WriteData(TVirtualDataSet& dataset) override;
-  void EndWrite(TVirtualDataSet& dataset) override;
-  void BeginRead(TVirtualDataSet& dataset) override;
-  int ReadData(TVirtualDataSet& dataset) override;
-  void PositionAfterRead(TVirtualDataSet& dataset) override;
-  void EndRead(TVirtualDataSet& dataset) override;
-
- private:
-  void ReadValueGroup(TVirtualDataSet& dataset);
 };
 
 }  // namespace rb
