@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "exchange/Frame.h"
 #include "exchange/IPCValue.h"
 #include "platform/Pipe.h"
 #include "platform/Process.h"
@@ -36,7 +37,7 @@ struct Service {
     }
     platform::PipeSocketPath("\\\\.\\pipe\\ipc-bench", socket_path);
     request = rb::NewRequestMessage("TAXH", "")->Storage().Buffer().View();
-    request = std::string(8, '\0') + Int64(static_cast<int64_t>(request.size())) + request;
+    request = rb::EncodeFrame("", request);
   }
   ~Service() {
     child.RequestStop();
@@ -44,13 +45,6 @@ struct Service {
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
   }
-  static std::string Int64(int64_t v) {
-    std::string out(8, '\0');
-    for (int i = 0; i < 8; ++i)
-      out[i] = static_cast<char>((static_cast<uint64_t>(v) >> (8 * i)) & 0xFF);
-    return out;
-  }
-
   std::string folder;
   std::string socket_path;
   std::string request;  // the 97 bytes of a TAXH request

@@ -1,9 +1,18 @@
-# rb_library(NAME [DEPS ...] [EXCLUDE stem ...]): a static library of every .cpp in the folder
-# except tests, mains, the implementation files of other platforms and the excluded stems.
+# rb_library(NAME [DEPS ...] [EXCLUDE stem ...] [PLATFORM stem ...]): a static library of every
+# .cpp in the folder except tests, mains and the excluded stems. Platform implementations are
+# never globbed: each PLATFORM stem adds <stem>_win.cpp on Windows and <stem>_posix.cpp
+# everywhere else, both implementing the same header.
 function(rb_library name)
-  cmake_parse_arguments(RB "" "" "DEPS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(RB "" "" "DEPS;EXCLUDE;PLATFORM" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  list(FILTER sources EXCLUDE REGEX "_test\\.cpp$|_main\\.cpp$|_win\\.cpp$")
+  list(FILTER sources EXCLUDE REGEX "_test\\.cpp$|_main\\.cpp$|_posix\\.cpp$|_win\\.cpp$")
+  foreach(stem IN LISTS RB_PLATFORM)
+    if(WIN32)
+      list(APPEND sources ${CMAKE_CURRENT_SOURCE_DIR}/${stem}_win.cpp)
+    else()
+      list(APPEND sources ${CMAKE_CURRENT_SOURCE_DIR}/${stem}_posix.cpp)
+    endif()
+  endforeach()
   foreach(stem IN LISTS RB_EXCLUDE)
     list(FILTER sources EXCLUDE REGEX "/${stem}\\.cpp$")
   endforeach()
@@ -18,10 +27,25 @@ function(rb_library name)
   endif()
 endfunction()
 
-# rb_test(LIB SOURCE [LIBS ...]): one GoogleTest executable, registered with CTest under its file name.
+# rb_test(LIB SOURCE [LIBS ...] [LOCK resource] [ENV NAME=value ...]): one GoogleTest executable;
+# CTest lists each of its test cases. LOCK serializes the cases with every other test holding the
+# same resource (cases that share a file outside their own temporary folders); ENV sets
+# environment variables for its cases. Nothing without RB_BUILD_TESTS.
 function(rb_test lib source)
+  if(NOT RB_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(RB "" "LOCK" "ENV" ${ARGN})
   get_filename_component(name ${source} NAME_WE)
   add_executable(${name} ${source})
-  target_link_libraries(${name} PRIVATE ${lib} ${ARGN} GTest::gtest GTest::gtest_main)
-  add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  target_link_libraries(${name} PRIVATE ${lib} ${RB_UNPARSED_ARGUMENTS} GTest::gtest GTest::gtest_main)
+  set(properties TIMEOUT 300)
+  if(RB_LOCK)
+    list(APPEND properties RESOURCE_LOCK ${RB_LOCK})
+  endif()
+  if(RB_ENV)
+    list(APPEND properties ENVIRONMENT "${RB_ENV}")
+  endif()
+  gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+                       DISCOVERY_TIMEOUT 120 PROPERTIES ${properties})
 endfunction()

@@ -30,6 +30,11 @@ class TFakePipeApi : public IPipeApi {
   std::deque<bool> wait_results;     // one per WaitNamedPipeA; missing: fails with 2
   uint32_t wait_error = platform::kErrorFileNotFound;
   uint64_t ms_per_wait = 0;  // the clock moves by this much in each wait
+  // How long each read or write takes. One that would take longer than the handle's time-out
+  // (SetPipeTimeout; 0: none) fails with 121 once the time-out has passed, moving nothing.
+  uint64_t ms_per_read = 0;
+  uint64_t ms_per_write = 0;
+  std::vector<uint32_t> pipe_timeouts;  // every SetPipeTimeout, in order
   std::deque<Step> reads;
   std::deque<Step> write_results;   // one per WriteFile; missing: success
   std::vector<std::string> writes;  // the bytes of every write, failed ones included
@@ -62,6 +67,7 @@ class TFakePipeApi : public IPipeApi {
   }
   bool ReadFile(platform::PipeHandle, void* buffer, uint32_t count, uint32_t* got) override {
     *got = 0;
+    if (TimesOut(ms_per_read)) return false;
     if (reads.empty()) {
       last_error_ = platform::kErrorBrokenPipe;
       return false;
@@ -82,6 +88,10 @@ class TFakePipeApi : public IPipeApi {
   bool WriteFile(platform::PipeHandle, const void* buffer, uint32_t count,
                  uint32_t* written) override {
     writes.emplace_back(static_cast<const char*>(buffer), count);
+    if (TimesOut(ms_per_write)) {
+      *written = 0;
+      return false;
+    }
     Step result;
     if (!write_results.empty()) {
       result = write_results.front();
@@ -97,12 +107,23 @@ class TFakePipeApi : public IPipeApi {
   }
   bool SetPipeTimeout(platform::PipeHandle, uint32_t timeout_ms) override {
     pipe_timeout = timeout_ms;
+    pipe_timeouts.push_back(timeout_ms);
     return true;
   }
   uint32_t LastError() override { return last_error_; }
   uint64_t TickCount() override { return now; }
 
  private:
+  bool TimesOut(uint64_t ms) {
+    if (pipe_timeout != 0 && ms > pipe_timeout) {
+      now += pipe_timeout;
+      last_error_ = platform::kErrorSemTimeout;
+      return true;
+    }
+    now += ms;
+    return false;
+  }
+
   uint32_t last_error_ = 0;
 };
 

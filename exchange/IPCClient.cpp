@@ -1,5 +1,6 @@
 #include "exchange/IPCClient.h"
 
+#include "exchange/Frame.h"
 #include "platform/SysError.h"
 
 namespace rb {
@@ -7,19 +8,6 @@ namespace rb {
 namespace {
 
 constexpr uint32_t kWaitTimeoutCode = 258;
-
-void PutInt64(char* out, int64_t value) {
-  auto u = static_cast<uint64_t>(value);
-  for (int i = 0; i < 8; ++i)
-    out[i] = static_cast<char>((u >> (8 * i)) & 0xFF);
-}
-
-int64_t GetInt64(const char* in) {
-  uint64_t u = 0;
-  for (int i = 0; i < 8; ++i)
-    u |= static_cast<uint64_t>(static_cast<unsigned char>(in[i])) << (8 * i);
-  return static_cast<int64_t>(u);
-}
 
 }  // namespace
 
@@ -53,7 +41,7 @@ void TIPCClient::OpenPipe(uint32_t timeout_ms) {
                                     platform::kOpenExisting);
     if (pipe_handle_ != platform::kInvalidPipe) {
       connected_ = true;
-      if (read_timeout_ms_ != 0) api_.SetPipeTimeout(pipe_handle_, read_timeout_ms_);
+      deadline_ = api_.TickCount() + read_timeout_ms_;
       return;
     }
     const uint32_t error = api_.LastError();
@@ -73,13 +61,29 @@ void TIPCClient::OpenPipe(uint32_t timeout_ms) {
   }
 }
 
+bool TIPCClient::ArmTimeout() {
+  if (read_timeout_ms_ == 0) return true;
+  const uint64_t now = api_.TickCount();
+  if (now >= deadline_) {
+    last_error_code_ = platform::kErrorSemTimeout;
+    return false;
+  }
+  const uint64_t left = deadline_ - now;
+  api_.SetPipeTimeout(pipe_handle_, left > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left));
+  return true;
+}
+
 bool TIPCClient::Write(const void* bytes, uint32_t count) {
+  if (!ArmTimeout()) return false;
   uint32_t written = 0;
-  return api_.WriteFile(pipe_handle_, bytes, count, &written);
+  if (api_.WriteFile(pipe_handle_, bytes, count, &written)) return true;
+  last_error_code_ = api_.LastError();
+  return false;
 }
 
 bool TIPCClient::ReadSome(char* into, uint32_t count, uint32_t& got) {
   got = 0;
+  if (!ArmTimeout()) return false;
   bool ok = api_.ReadFile(pipe_handle_, into, count, &got);
   if (!ok && api_.LastError() == platform::kErrorMoreData) ok = true;
   if (got > count) got = count;  // a misreporting system must not make us read past the buffer
@@ -111,24 +115,20 @@ void TIPCClient::Exchange(const TMessageRef& request, TMessageRef& reply) {
   const int64_t data_size = out.Size();
   out.SetPosition(0);
 
-  const std::string id = request->MessageId();
-  std::string head(8 + id.size(), '\0');
-  PutInt64(head.data(), static_cast<int64_t>(id.size()));
-  head.replace(8, id.size(), id);
+  const std::string head = FrameHead(request->MessageId());
   if (!Write(head.data(), static_cast<uint32_t>(head.size()))) {
-    return Fail("WriteFile failed while writing message ID", api_.LastError());
+    return Fail("WriteFile failed while writing message ID", last_error_code_);
   }
-  char size_field[8];
-  PutInt64(size_field, data_size);
-  if (!Write(size_field, 8)) {
-    return Fail("WriteFile failed while writing message data size", api_.LastError());
+  const std::string size_field = FrameInt(data_size);
+  if (!Write(size_field.data(), kFrameIntSize)) {
+    return Fail("WriteFile failed while writing message data size", last_error_code_);
   }
   if (data_size > 0) {
     for (;;) {
       const int64_t n = out.Read(staging_.get(), kIPCStagingSize);
       if (n <= 0) break;
       if (!Write(staging_.get(), static_cast<uint32_t>(n))) {
-        return Fail("WriteFile failed while writing message chunk", api_.LastError());
+        return Fail("WriteFile failed while writing message chunk", last_error_code_);
       }
     }
   }
@@ -138,9 +138,11 @@ void TIPCClient::Exchange(const TMessageRef& request, TMessageRef& reply) {
 
   if (!ReadExact(8))
     return Fail("ReadFile failed while reading message ID length", last_error_code_);
-  const int64_t id_length = GetInt64(staging_.get());
+  const int64_t id_length = ReadFrameInt(staging_.get());
+  if (FrameIdTooLong(id_length)) {
+    return Fail("ReadFile failed while reading message ID", platform::kErrorInvalidData);
+  }
   if (id_length > 0) {
-    // Taken in staging-sized pieces: an absurd length costs only what actually arrives.
     std::string reply_id;
     for (int64_t left = id_length; left > 0;) {
       const uint32_t piece = left > kIPCStagingSize ? kIPCStagingSize : static_cast<uint32_t>(left);
@@ -154,7 +156,10 @@ void TIPCClient::Exchange(const TMessageRef& request, TMessageRef& reply) {
   if (!ReadExact(8)) {
     return Fail("ReadFile failed while reading message data size", last_error_code_);
   }
-  const int64_t reply_size = GetInt64(staging_.get());
+  const int64_t reply_size = ReadFrameInt(staging_.get());
+  if (FrameDataTooLarge(reply_size)) {
+    return Fail("ReadFile failed while reading message data size", platform::kErrorInvalidData);
+  }
   int64_t total = 0;
   while (reply_size > 0 && total < reply_size) {
     uint32_t got = 0;
@@ -173,9 +178,13 @@ void TIPCClient::Exchange(const TMessageRef& request, TMessageRef& reply) {
 
 void TIPCClient::ClosePipe() {
   if (pipe_handle_ == platform::kInvalidPipe) return;
-  char end_marker[8];
-  PutInt64(end_marker, -1);
-  Write(end_marker, 8);  // the service may already be gone; nothing to do about it
+  // The service may already be gone or have stopped reading; nothing to do about it. Past the
+  // try's deadline the marker still gets a moment, never a new full bound.
+  if (read_timeout_ms_ != 0 && api_.TickCount() >= deadline_) deadline_ = api_.TickCount() + 1;
+  const std::string end_marker = FrameEndMarker();
+  const uint32_t code = last_error_code_;
+  Write(end_marker.data(), kFrameIntSize);
+  last_error_code_ = code;
   api_.CloseHandle(pipe_handle_);
   pipe_handle_ = platform::kInvalidPipe;
   connected_ = false;

@@ -14,9 +14,13 @@
 // The request belongs to the caller; the reply is created by Exchange once the request has
 // gone out whole and may hold a partial reply when reading broke off.
 //
-// Reads and writes are bounded: one that moves no byte within ReadTimeout() (30 s unless set)
-// fails with 121, so a service that accepts and never answers cannot hold the caller forever. A
-// reply that carries more data than it announced fails with 13 (the surplus is dropped).
+// The exchange is bounded: writing the request and reading the reply end within ReadTimeout()
+// (30 s unless set) of the connect, however the time is spent, or the step under way fails
+// with 121; so a service that accepts and never answers, or stops reading a large request,
+// cannot hold the caller longer than that for one try (the end marker then gets 1 ms). A reply
+// that carries more data than it announced fails with 13 (the surplus is dropped), and so does
+// one that announces an ID or data above the frame's limits (exchange/Frame.h: 64 KiB and
+// 64 MiB), before anything of it is read.
 #pragma once
 
 #include <cstdint>
@@ -55,7 +59,7 @@ class TIPCClient {
   // after a failed open it is empty.
   void Transact(const TMessageRef& request, uint32_t timeout_ms, TMessageRef& reply);
 
-  // 0 waits without bound.
+  // The bound of one exchange; 0 waits without bound. Takes effect at the next OpenPipe.
   void SetReadTimeout(uint32_t timeout_ms) { read_timeout_ms_ = timeout_ms; }
   uint32_t ReadTimeout() const { return read_timeout_ms_; }
 
@@ -75,6 +79,9 @@ class TIPCClient {
   bool ReadSome(char* into, uint32_t count, uint32_t& got);
   // Reads exactly count bytes (count <= kIPCStagingSize) into the staging buffer, piece by piece.
   bool ReadExact(uint32_t count);
+  // Sets the handle's time-out to what is left of the try; false with 121 when nothing is.
+  bool ArmTimeout();
+  // The whole count, or false with the code in last_error_code_.
   bool Write(const void* bytes, uint32_t count);
 
   IPipeApi& api_;
@@ -87,6 +94,7 @@ class TIPCClient {
   bool reply_received_ = false;
   std::string host_name_ = ".";
   uint32_t read_timeout_ms_ = kDefaultReadTimeoutMs;
+  uint64_t deadline_ = 0;  // on the tick count: the end of the exchange's bound
   std::unique_ptr<char[]> staging_;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "exchange/FakePipeApi.h"
+#include "exchange/Frame.h"
 #include "exchange/IPCValue.h"
 #include "platform/SysError.h"
 
@@ -333,10 +334,94 @@ TEST(IPCClient, AbsurdLengthsCostOnlyWhatArrives) {
     Session r;
     r.api.reads = {Fake::Data(Int64LE(0) + Int64LE(INT64_MAX) + "abc")};
     r.Transact(NewMessageData());
-    EXPECT_EQ(r.client.LastErrorText(), "ReadFile failed while reading message data");
-    EXPECT_EQ(r.reply->Storage().Buffer().Size(), 3);
-    EXPECT_LE(r.reply->Storage().Buffer().Capacity(), 65536);
+    // Refused on the announcement, before a byte of the data is taken.
+    EXPECT_EQ(r.client.LastErrorText(), "ReadFile failed while reading message data size");
+    EXPECT_EQ(r.reply->Storage().Buffer().Size(), 0);
     EXPECT_EQ(r.Data(), u"");
+  }
+}
+
+// A reply may announce no more than the frame's limits: a host that announced 2^62 bytes and
+// then streamed them made the client grow until memory ran out.
+TEST(IPCClient, ReplyAnnouncingMoreThanTheLimitsFailsBeforeReadingIt) {
+  const std::string stream(100000, 's');  // what a hostile host sends after the announcement
+  struct Case {
+    const char* name;
+    std::string head;
+    const char* text;  // empty: the reply is received
+    uint32_t code;
+  } cases[] = {
+      {"ID one byte over 64 KiB", Int64LE(kMaxFrameIdLength + 1),
+       "ReadFile failed while reading message ID", platform::kErrorInvalidData},
+      {"ID of 2^62 bytes", Int64LE(int64_t{1} << 62), "ReadFile failed while reading message ID",
+       platform::kErrorInvalidData},
+      {"data one byte over 64 MiB", Int64LE(0) + Int64LE(kMaxFrameDataSize + 1),
+       "ReadFile failed while reading message data size", platform::kErrorInvalidData},
+      {"data of 2^62 bytes", Int64LE(0) + Int64LE(int64_t{1} << 62),
+       "ReadFile failed while reading message data size", platform::kErrorInvalidData},
+      {"ID of exactly 64 KiB",
+       Int64LE(kMaxFrameIdLength) + std::string(kMaxFrameIdLength, 'i') + Int64LE(0), "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Session r;
+    r.api.reads = {Fake::Data(c.head), Fake::Data(stream)};
+    r.Transact(NewMessageData());
+    EXPECT_EQ(r.client.ReplyReceived(), std::string(c.text).empty());
+    EXPECT_EQ(r.client.LastErrorText(), c.text);
+    EXPECT_EQ(r.client.LastErrorCode(), c.code);
+    ASSERT_TRUE(r.reply);
+    EXPECT_EQ(r.reply->Storage().Buffer().Size(), 0);
+  }
+}
+
+// The read bound covers the whole exchange, not each call: a request larger than the socket
+// buffer to a host that never read took three full bounds for one try.
+TEST(IPCClient, TheBoundCoversTheWholeExchange) {
+  const std::string data(65537, 'd');  // two chunks
+  struct Case {
+    const char* name;
+    uint64_t ms_per_write, ms_per_read;
+    const char* text;  // empty: received
+    std::vector<uint32_t> timeouts;
+  } cases[] = {
+      {"slow writes run out at the chunk",
+       400,
+       0,
+       "WriteFile failed while writing message chunk",
+       {1000, 600, 200, 1}},
+      {"slow reads run out in the data",
+       0,
+       300,
+       "ReadFile failed while reading message data",
+       {1000, 1000, 1000, 1000, 1000, 700, 400, 100, 1}},
+      {"writes and reads share one bound",
+       200,
+       200,
+       "ReadFile failed while reading message data size",
+       {1000, 800, 600, 400, 200, 1}},
+      {"a quick exchange", 10, 10, "", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Session r;
+    r.client.SetReadTimeout(1000);
+    r.api.ms_per_write = c.ms_per_write;
+    r.api.ms_per_read = c.ms_per_read;
+    r.api.reads = {Fake::Data(Int64LE(0)), Fake::Data(Int64LE(6)), Fake::Data("ab"),
+                   Fake::Data("cd"), Fake::Data("ef")};
+    TMessageRef request = NewMessageData();
+    request->Storage().Buffer().WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+    const uint64_t start = r.api.now;
+    r.Transact(request);
+    EXPECT_EQ(r.client.LastErrorText(), c.text);
+    if (std::string(c.text).empty()) {
+      EXPECT_TRUE(r.client.ReplyReceived());
+      continue;
+    }
+    EXPECT_EQ(r.client.LastErrorCode(), platform::kErrorSemTimeout);
+    EXPECT_EQ(r.api.pipe_timeouts, c.timeouts);
+    EXPECT_LE(r.api.now - start, 1001u) << "one bound and the end marker's moment";
   }
 }
 

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <thread>
+#include <utility>
 
 #include "exchange/FakePipeApi.h"
 #include "exchange/IPCClient.h"
@@ -23,6 +24,13 @@ namespace rb {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Time limits of these tests hold on a loaded 2-core machine (a sanitizer run beside other
+// builds): they separate "bounded" from "waited for the next bound or for ever", never "fast"
+// from "slow". Ending "at once" means well before the 5 s open time-out that a retried open
+// would spend; ending "within the bound" means well before the 30 s default read bound.
+constexpr auto kAtOnce = std::chrono::seconds(3);
+constexpr auto kWithinTheBound = std::chrono::seconds(15);
 
 bool ReadExactly(platform::PipeHandle h, std::string& out, size_t count) {
   while (count > 0) {
@@ -99,7 +107,7 @@ TIPCSettings Quick() {
   TIPCSettings s;
   s.read_timeout_ms = 200;
   s.open_timeout_ms = 1000;
-  s.sleep = [](uint32_t) {};
+  s.retry.sleep = [](uint32_t) {};
   return s;
 }
 
@@ -152,7 +160,7 @@ TEST(IPCSocket, MisbehavingServicesNeverYieldGarbage) {
     const auto start = Clock::now();
     EXPECT_EQ(QueryIPCValueOnce("TAXH", peer.Name(), answered, "", Quick()), c.text);
     EXPECT_EQ(answered, c.answered);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    EXPECT_LT(Clock::now() - start, kWithinTheBound);
   }
 }
 
@@ -191,7 +199,7 @@ TEST(IPCSocket, SilentServiceFailsAfterTheReadTimeOut) {
   EXPECT_EQ(client.LastErrorText(), "ReadFile failed while reading message ID length");
   EXPECT_EQ(client.LastErrorCode(), platform::kErrorSemTimeout);
   EXPECT_GE(spent, std::chrono::milliseconds(150));
-  EXPECT_LT(spent, std::chrono::seconds(2));
+  EXPECT_LT(spent, kWithinTheBound);
 }
 
 TEST(IPCSocket, ServiceThatStopsReadingFailsTheWriteAfterTheTimeOut) {
@@ -214,8 +222,8 @@ TEST(IPCSocket, ServiceThatStopsReadingFailsTheWriteAfterTheTimeOut) {
   EXPECT_EQ(client.LastErrorText(), "WriteFile failed while writing message chunk");
   EXPECT_EQ(client.LastErrorCode(), platform::kErrorSemTimeout);
   EXPECT_FALSE(reply);
-  // The chunk write and the end marker may each wait once.
-  EXPECT_LT(spent, std::chrono::seconds(2));
+  // One bound for the whole try: the chunk write gets what is left, the end marker a moment.
+  EXPECT_LT(spent, kWithinTheBound);
 }
 
 TEST(IPCSocket, PeerClosingEarlyIsABrokenPipe) {
@@ -247,7 +255,7 @@ TEST(IPCSocket, OpenFailuresEndAtOnce) {
     client.SetServiceName(c.service);
     const auto start = Clock::now();
     client.OpenPipe(5000);
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_LT(Clock::now() - start, kAtOnce);
     EXPECT_FALSE(client.Connected());
     EXPECT_EQ(client.LastErrorText(), c.text);
     EXPECT_EQ(client.LastErrorCode(), c.code);
@@ -270,7 +278,7 @@ TEST(IPCSocket, SocketLeftByADeadServiceIsNoPipe) {
   client.SetServiceName("stale");
   const auto start = Clock::now();
   client.OpenPipe(5000);
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_LT(Clock::now() - start, kAtOnce);
   EXPECT_EQ(client.LastErrorCode(), 2u);
 
   // A new service takes the name over.
@@ -313,9 +321,17 @@ TEST(IPCSocket, FullQueueIsBusyAndWaitingHelps) {
 
   TIPCClient client;
   client.SetServiceName("busy");
+  // The open loop ends either in the wait (its time ran out while busy: 121) or, when a
+  // loaded machine spent the time between the tries, by the loop's own clock (258); both are
+  // a busy pipe's time-out.
   client.OpenPipe(100);
   EXPECT_FALSE(client.Connected());
-  EXPECT_EQ(client.LastErrorCode(), platform::kErrorSemTimeout);
+  const std::pair<std::string, uint32_t> outcome{client.LastErrorText(), client.LastErrorCode()};
+  const std::pair<std::string, uint32_t> wait_ran_out{
+      "WaitNamedPipe failed while wating for the pipe", platform::kErrorSemTimeout};
+  const std::pair<std::string, uint32_t> loop_ran_out{"IPC client failed with WAIT timeout", 258};
+  EXPECT_TRUE(outcome == wait_ran_out || outcome == loop_ran_out)
+      << outcome.first << " / " << outcome.second;
 
   std::thread acceptor([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -332,7 +348,7 @@ TEST(IPCSocket, FullQueueIsBusyAndWaitingHelps) {
 TEST(IPCSocket, MissingServiceFileTakesThreeQuickTries) {
   std::vector<uint32_t> pauses;
   TIPCSettings settings = Quick();
-  settings.sleep = [&](uint32_t ms) { pauses.push_back(ms); };
+  settings.retry.sleep = [&](uint32_t ms) { pauses.push_back(ms); };
   EXPECT_EQ(ReadIPCValueSync("TAXH", false, "", settings), "");
   EXPECT_EQ(pauses, (std::vector<uint32_t>{50, 50, 50}));
 }

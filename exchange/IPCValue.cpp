@@ -1,5 +1,6 @@
 #include "exchange/IPCValue.h"
 
+#include <new>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -21,16 +22,30 @@ TMessageRef NewRequestMessage(const std::string& key, const std::string& data) {
 std::string QueryIPCValueOnce(const std::string& key, const std::string& service_name,
                               bool& answered, const std::string& data,
                               const TIPCSettings& settings) {
-  TIPCClient client(*settings.pipes);
-  client.SetServiceName(service_name);
-  client.SetReadTimeout(settings.read_timeout_ms);
-  TMessageRef request = NewRequestMessage(key, data);
-  TMessageRef reply;
-  client.Transact(request, settings.open_timeout_ms, reply);
-  std::string text;
-  if (reply) text = platform::WideToAnsi(reply->Storage().GetText(u"DATA"));
-  answered = client.ReplyReceived();
-  return text;
+  answered = false;
+  try {
+    TIPCClient client(*settings.pipes);
+    client.SetServiceName(service_name);
+    client.SetReadTimeout(settings.read_timeout_ms);
+    TMessageRef request = NewRequestMessage(key, data);
+    TMessageRef reply;
+    client.Transact(request, settings.open_timeout_ms, reply);
+    std::string text;
+    if (reply) text = platform::WideToAnsi(reply->Storage().GetText(u"DATA"));
+    answered = client.ReplyReceived();
+    return text;
+  } catch (const std::bad_alloc&) {
+    // Memory ran out on the way (a huge key or reply): this try is unanswered, like any other
+    // that brought nothing back.
+    return std::string();
+  }
+}
+
+RetryPolicy IPCRetry() {
+  RetryPolicy policy;
+  policy.attempts = kIPCTries;
+  policy.pause_ms = kIPCRetryPauseMs;
+  return policy;
 }
 
 std::string ReadLocalServiceName() {
@@ -44,7 +59,8 @@ std::string ReadIPCValueSync(const std::string& key, bool raise_on_failure, cons
                              const TIPCSettings& settings) {
   std::string reply;
   const std::string service_name = ReadLocalServiceName();
-  for (int attempt = 0; attempt < kIPCTries; ++attempt) {
+  // Not RetryCall: an unanswered try raises nothing, and the pause follows the last try too.
+  for (int attempt = 0; attempt < settings.retry.attempts; ++attempt) {
     bool answered = false;
     reply = QueryIPCValueOnce(key, service_name, answered, data, settings);
     if (raise_on_failure && !answered) {
@@ -52,11 +68,7 @@ std::string ReadIPCValueSync(const std::string& key, bool raise_on_failure, cons
                                 " antwortet nicht");
     }
     if (answered) break;
-    if (settings.sleep) {
-      settings.sleep(kIPCRetryPauseMs);
-    } else {
-      platform::Sleep(kIPCRetryPauseMs);
-    }
+    settings.retry.Pause();
   }
   return reply;
 }

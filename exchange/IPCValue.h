@@ -23,6 +23,7 @@
 
 #include "exchange/IPCClient.h"
 #include "util/Errors.h"
+#include "util/Files.h"
 
 namespace rb {
 
@@ -35,11 +36,14 @@ inline constexpr uint32_t kIPCRetryPauseMs = 50;
 inline constexpr uint32_t kIPCOpenTimeoutMs = 5000;
 inline constexpr const char* kLocalServiceFileName = "KTX-EXCHANGELOCALSERVICE.TXT";
 
-// What a request runs on. The defaults are the real pipes, the real Sleep and the client's
-// 30 s read bound; tests replace them to script failures and to skip the pauses.
+// The tries of a value request: 3, with a pause of 50 ms after each unanswered one.
+RetryPolicy IPCRetry();
+
+// What a request runs on. The defaults are the real pipes, IPCRetry() and the client's 30 s
+// read bound; tests replace them to script failures and to skip the pauses (retry.sleep).
 struct TIPCSettings {
   IPipeApi* pipes = &SystemPipeApi();
-  std::function<void(uint32_t)> sleep;  // empty: platform::Sleep
+  RetryPolicy retry = IPCRetry();
   uint32_t read_timeout_ms = kDefaultReadTimeoutMs;
   uint32_t open_timeout_ms = kIPCOpenTimeoutMs;
 };
@@ -52,7 +56,8 @@ std::string ReadIPCValueSync(const std::string& key, bool raise_on_failure, cons
 std::string ReadIPCValue(const std::string& key, const TIPCSettings& settings = TIPCSettings());
 
 // One try on the named service. answered is the client's ReplyReceived; the result is the
-// reply's "DATA" text, also from a reply that broke off after that value had arrived whole.
+// reply's "DATA" text, also from a reply that broke off after that value had arrived whole. A
+// try that runs out of memory is unanswered: std::bad_alloc never leaves a value request.
 std::string QueryIPCValueOnce(const std::string& key, const std::string& service_name,
                               bool& answered, const std::string& data,
                               const TIPCSettings& settings = TIPCSettings());

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <new>
 
 #include "exchange/FakePipeApi.h"
 #include "exchange/TestPipeFolder.h"
@@ -29,7 +30,7 @@ class IPCValue : public ::testing::Test {
   TIPCSettings Settings() {
     TIPCSettings s;
     s.pipes = &api;
-    s.sleep = [this](uint32_t ms) { pauses.push_back(ms); };
+    s.retry.sleep = [this](uint32_t ms) { pauses.push_back(ms); };
     return s;
   }
   // The bytes the client sent on its first connection, up to the end marker.
@@ -109,6 +110,38 @@ TEST_F(IPCValue, SecondTryAnswersAfterOnePause) {
   api.reads = {Fake::Data(ReplyFrame(RawEntry(u"DATA", Utf16LE(u"C:\\Daten\\"))))};
   EXPECT_EQ(ReadIPCValueSync("DBPATH", false, "", Settings()), "C:\\Daten\\");
   EXPECT_EQ(pauses, std::vector<uint32_t>{50});
+}
+
+// Running out of memory inside a try is an unanswered try: the request promises no error.
+TEST_F(IPCValue, AllocationFailureInATryIsAnUnansweredTry) {
+  struct OutOfMemory : Fake {
+    int reads_left = 0;  // reads that succeed before memory runs out
+    bool ReadFile(platform::PipeHandle pipe, void* buffer, uint32_t count, uint32_t* got) override {
+      if (reads_left-- <= 0) throw std::bad_alloc();
+      return Fake::ReadFile(pipe, buffer, count, got);
+    }
+  };
+  struct Case {
+    const char* name;
+    bool raise_on_failure;
+  } cases[] = {{"quiet request", false}, {"raising request", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteServiceFile("Kontorix\r\n");
+    OutOfMemory memory;
+    memory.open_errors = {0, 0, 0};
+    TIPCSettings settings = Settings();
+    settings.pipes = &memory;
+    if (c.raise_on_failure) {
+      EXPECT_THROW(ReadIPCValueSync("TAXH", true, "", settings), TIPCClientException);
+    } else {
+      EXPECT_EQ(ReadIPCValueSync("TAXH", false, "", settings), "");
+      EXPECT_EQ(memory.closes, 3) << "every try closed its pipe";
+    }
+    bool answered = true;
+    EXPECT_NO_THROW(QueryIPCValueOnce("TAXH", "Kontorix", answered, "", settings));
+    EXPECT_FALSE(answered);
+  }
 }
 
 TEST_F(IPCValue, DataTravelsBetweenIndexAndSyncInUtf16) {

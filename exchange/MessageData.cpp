@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/CodePage.h"
+#include "util/Coding.h"
 #include "util/Errors.h"
 
 namespace rb {
@@ -11,27 +12,10 @@ namespace {
 
 constexpr uint32_t kNameIndexBuckets = 50;
 
-// Fixed-width little-endian integers, whatever the host's byte order.
-template <class T>
-void PutLE(char* out, T value) {
-  auto u = static_cast<std::make_unsigned_t<T>>(value);
-  for (size_t i = 0; i < sizeof(T); ++i)
-    out[i] = static_cast<char>((u >> (8 * i)) & 0xFF);
-}
-
-template <class T>
-T GetLE(const char* in) {
-  std::make_unsigned_t<T> u = 0;
-  for (size_t i = 0; i < sizeof(T); ++i) {
-    u |= static_cast<std::make_unsigned_t<T>>(static_cast<unsigned char>(in[i])) << (8 * i);
-  }
-  return static_cast<T>(u);
-}
-
 std::u16string UnitsFromBytes(const char* bytes, int64_t units) {
   std::u16string text(static_cast<size_t>(units), u'\0');
   for (int64_t i = 0; i < units; ++i)
-    text[i] = GetLE<char16_t>(bytes + 2 * i);
+    text[i] = DecodeFixed<char16_t>(bytes + 2 * i);
   return text;
 }
 
@@ -84,14 +68,14 @@ void TStreamStorage::AppendEntryHeader(std::u16string_view name, int64_t value_s
     throw Exception("Value with name \"" + key + "\" already exists");
   }
   std::string header(4 + 2 * name.size(), '\0');
-  PutLE<int32_t>(header.data(), static_cast<int32_t>(2 * name.size()));
+  EncodeFixed<int32_t>(header.data(), static_cast<int32_t>(2 * name.size()));
   for (size_t i = 0; i < name.size(); ++i)
-    PutLE<char16_t>(header.data() + 4 + 2 * i, name[i]);
+    EncodeFixed<char16_t>(header.data() + 4 + 2 * i, name[i]);
   buffer_.Seek(0, SeekOrigin::kEnd);
   buffer_.WriteBuffer(header.data(), static_cast<int64_t>(header.size()));
   name_index_.AddKey(key, static_cast<int32_t>(buffer_.Position()));
   char size_field[8];
-  PutLE<int64_t>(size_field, value_size);
+  EncodeFixed<int64_t>(size_field, value_size);
   buffer_.WriteBuffer(size_field, 8);
 }
 
@@ -111,7 +95,7 @@ void TStreamStorage::PutInteger(std::u16string_view name, int32_t value) {
   if (name.empty()) return;
   AppendEntryHeader(name, 4);
   char bytes[4];
-  PutLE<int32_t>(bytes, value);
+  EncodeFixed<int32_t>(bytes, value);
   AppendValue(bytes, 4);
 }
 
@@ -120,7 +104,7 @@ void TStreamStorage::PutText(std::u16string_view name, std::u16string_view value
   AppendEntryHeader(name, 2 * static_cast<int64_t>(value.size()));
   std::string bytes(2 * value.size(), '\0');
   for (size_t i = 0; i < value.size(); ++i)
-    PutLE<char16_t>(bytes.data() + 2 * i, value[i]);
+    EncodeFixed<char16_t>(bytes.data() + 2 * i, value[i]);
   AppendValue(bytes.data(), static_cast<int64_t>(bytes.size()));
 }
 
@@ -129,7 +113,7 @@ bool TStreamStorage::FindEntry(std::u16string_view name, int64_t& value_size) {
   const int64_t end = buffer_.Size();
   int32_t known = name_index_.ValueOfKey(platform::WideToAnsi(name));
   if (known >= 0) {
-    const int64_t size = known <= end - 8 ? GetLE<int64_t>(data + known) : -1;
+    const int64_t size = known <= end - 8 ? DecodeFixed<int64_t>(data + known) : -1;
     if (size < 0 || size > end - known - 8) {  // a header appended without its value
       buffer_.SetPosition(end);
       return false;
@@ -144,12 +128,12 @@ bool TStreamStorage::FindEntry(std::u16string_view name, int64_t& value_size) {
   int64_t p = scan_position_;
   while (p < end) {
     if (end - p < 4) break;
-    const int32_t name_length = GetLE<int32_t>(data + p);
+    const int32_t name_length = DecodeFixed<int32_t>(data + p);
     if (name_length < 0 || name_length > end - p - 4 - 8) break;
     const int64_t size_position = p + 4 + name_length;
     // The index holds 32-bit positions: an entry past 2 GiB could only be indexed wrongly.
     if (size_position > INT32_MAX) break;
-    const int64_t size = GetLE<int64_t>(data + size_position);
+    const int64_t size = DecodeFixed<int64_t>(data + size_position);
     if (size < 0 || size > end - size_position - 8) break;
     std::u16string entry_name = UnitsFromBytes(data + p + 4, name_length / 2);
     name_index_.AddKey(platform::WideToAnsi(entry_name), static_cast<int32_t>(size_position));

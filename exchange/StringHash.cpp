@@ -1,5 +1,7 @@
 #include "exchange/StringHash.h"
 
+#include "util/Hash.h"
+
 namespace rb {
 
 TStringHash::TStringHash(uint32_t bucket_count) : buckets_(bucket_count == 0 ? 1 : bucket_count) {}
@@ -9,14 +11,7 @@ TStringHash::~TStringHash() {
 }
 
 uint32_t TStringHash::HashKey(std::string_view key) const {
-  uint32_t h = 0;
-  for (unsigned char c : key) {
-    h = (h << 4) + c;
-    uint32_t g = h & 0xF0000000u;
-    if (g != 0) h ^= g >> 24;
-    h &= ~g;
-  }
-  return h;
+  return ElfHash(key);
 }
 
 size_t TStringHash::BucketOf(std::string_view key) const {

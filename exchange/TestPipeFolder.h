@@ -6,27 +6,24 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
+#include <memory>
 #include <string>
+
+#include "platform/TestFolder.h"
 
 namespace rb {
 
 class TTestPipeFolder : public ::testing::Environment {
  public:
   void SetUp() override {
-    char pattern[] = "/tmp/rb-exchange-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    ::setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
+    folder_ = std::make_unique<platform::TTestFolder>("rb-exchange-test");
+    ::setenv("XDG_RUNTIME_DIR", folder_->Path().c_str(), 1);
   }
-  void TearDown() override {
-    std::error_code ignored;
-    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
-  }
-  static const std::string& Folder() { return folder_; }
+  void TearDown() override { folder_.reset(); }
+  static const std::string& Folder() { return folder_->Path(); }
 
  private:
-  static inline std::string folder_;
+  static inline std::unique_ptr<platform::TTestFolder> folder_;
 };
 
 // Including this header registers the environment, once per test program.

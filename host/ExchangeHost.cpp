@@ -5,6 +5,7 @@
 #include <system_error>
 #include <thread>
 
+#include "exchange/Frame.h"
 #include "exchange/IPCValue.h"
 #include "host/AnyQuery.h"
 #include "host/SampleDatabase.h"
@@ -22,25 +23,8 @@ namespace rb {
 
 namespace {
 
-constexpr int64_t kMaxIdLength = 64 * 1024;
-constexpr int64_t kMaxDataSize = 64 * 1024 * 1024;
 constexpr int kAcceptPollMs = 100;
-
-std::string Int64LE(int64_t value) {
-  std::string out(8, '\0');
-  for (int i = 0; i < 8; ++i) {
-    out[i] = static_cast<char>((static_cast<uint64_t>(value) >> (8 * i)) & 0xFF);
-  }
-  return out;
-}
-
-int64_t GetInt64(const std::string& s) {
-  uint64_t u = 0;
-  for (int i = 0; i < 8; ++i) {
-    u |= static_cast<uint64_t>(static_cast<unsigned char>(s[i])) << (8 * i);
-  }
-  return static_cast<int64_t>(u);
-}
+constexpr size_t kLogTextLimit = 120;
 
 // Exactly count bytes, or false when the peer goes away first.
 bool ReadExactly(platform::PipeHandle pipe, std::string& out, int64_t count) {
@@ -56,22 +40,81 @@ bool ReadExactly(platform::PipeHandle pipe, std::string& out, int64_t count) {
   return true;
 }
 
-std::string Shorten(const std::string& text) {
+// 8-bit text as UTF-8, through the code page's UTF-16.
+std::string AnsiToUtf8(const std::string& text) {
   std::string out;
-  for (char c : text.substr(0, 120))
-    out += static_cast<unsigned char>(c) < 0x20 ? '|' : c;
-  return text.size() > 120 ? out + "..." : out;
+  for (char16_t u : platform::AnsiToWide(text)) {
+    if (u < 0x80) {
+      out += static_cast<char>(u);
+    } else if (u < 0x800) {
+      out += static_cast<char>(0xC0 | (u >> 6));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    } else {  // Windows-1252 maps to the basic plane only, never to surrogates
+      out += static_cast<char>(0xE0 | (u >> 12));
+      out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    }
+  }
+  return out;
 }
 
-std::optional<std::string> CopyDocument(const std::string& document) {
+// Whether a service listens on the pipe NAME now (asked without connecting to it).
+bool PipeListens(const std::string& name) {
+  return platform::WaitNamedPipeA("\\\\.\\pipe\\" + name, 0) ||
+         platform::GetLastError() != platform::kErrorFileNotFound;
+}
+
+std::optional<std::string> CopyDocument(const std::string& document, TDocumentCopies& copies) {
   TMemoryStream content;
   content.LoadFromFile(document);
   const std::string target = UniqueTempFileName() + ".json";
+  copies.Add(target);
   content.SaveToFile(target);
   return target;
 }
 
 }  // namespace
+
+std::string LogText(const std::string& text) {
+  std::string cut;
+  for (size_t i = 0; i < text.size() && i < kLogTextLimit; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F || c == '\\') {
+      static const char kHex[] = "0123456789ABCDEF";
+      cut += c == '\\' ? std::string("\\\\") : std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+    } else {
+      cut += static_cast<char>(c);
+    }
+  }
+  std::string out = AnsiToUtf8(cut);
+  if (text.size() > kLogTextLimit) out += "... (" + std::to_string(text.size()) + " bytes)";
+  return out;
+}
+
+bool IsValidPipeName(const std::string& name) {
+  return !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
+}
+
+void TDocumentCopies::Add(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  paths_.push_back(path);
+}
+
+int TDocumentCopies::DeleteLeft() {
+  std::vector<std::string> paths;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    paths.swap(paths_);
+  }
+  int deleted = 0;
+  for (const std::string& path : paths) {
+    // The requester deletes its copy as a rule; only what is still there is ours to remove.
+    if (FileExists(path) && platform::DeleteFile(path)) ++deleted;
+  }
+  return deleted;
+}
 
 std::string HostUsage() {
   return "Usage: ktx-exchange [options]\n"
@@ -156,7 +199,10 @@ TExchangeHandler::TExchangeHandler(const THostOptions& options) {
   keys_["OFFICEMETRICS"] = [metrics](const std::string&) { return metrics; };
   keys_["TAXH"] = [tax](const std::string&) { return tax; };
   keys_["DBPATH"] = [folder](const std::string&) { return folder; };
-  keys_["GETJSON"] = [document](const std::string&) { return CopyDocument(document); };
+  std::shared_ptr<TDocumentCopies> copies = copies_;
+  keys_["GETJSON"] = [document, copies](const std::string&) {
+    return CopyDocument(document, *copies);
+  };
 }
 
 void TExchangeHandler::SetKey(const std::string& key, TKeyHandler handler) {
@@ -177,43 +223,73 @@ TMessageRef TExchangeHandler::AnswerRequest(const TMessageRef& request,
   const std::string data = platform::WideToAnsi(in.GetText(u"DATA"));
   TMessageRef reply = NewMessageData();
   reply->SetMessageId(request->MessageId());
-  log_line = key.empty() ? "(no COMMAND)" : key;
-  if (!data.empty()) log_line += " [" + Shorten(data) + "]";
+  log_line = key.empty() ? "(no COMMAND)" : LogText(key);
+  if (!data.empty()) log_line += " [" + LogText(data) + "]";
   try {
     std::optional<std::string> text = Answer(key, data);
     if (text) {
       reply->Storage().PutText(u"DATA", platform::AnsiToWide(*text));
-      log_line += " -> " + Shorten(*text);
+      log_line += " -> " + LogText(*text);
     } else {
       log_line += " -> unknown key, no DATA";
     }
   } catch (const std::exception& e) {
     // A failing key (a document that cannot be read) answers without DATA, like the host.
-    log_line += std::string(" -> failed: ") + e.what();
+    log_line += " -> failed: " + LogText(e.what());
   }
   return reply;
 }
 
+bool TRequestBudget::Take(int64_t bytes) {
+  int64_t held = held_.load();
+  do {
+    if (bytes > limit_ - held) return false;
+  } while (!held_.compare_exchange_weak(held, held + bytes));
+  return true;
+}
+
+void TRequestBudget::Give(int64_t bytes) {
+  held_ -= bytes;
+}
+
 int ServeConnection(platform::PipeHandle pipe, const TExchangeHandler& handler,
-                    const TLogFunction& log) {
+                    const TLogFunction& log, TRequestBudget* budget) {
   int served = 0;
   std::string field, id, data;
   for (;;) {
-    if (!ReadExactly(pipe, field, 8)) break;  // the peer closed without the end marker
-    const int64_t id_length = GetInt64(field);
-    if (id_length == -1) break;  // end marker
-    if (id_length < -1 || id_length > kMaxIdLength) {
+    if (!ReadExactly(pipe, field, kFrameIntSize)) break;  // closed, or idle past the bound
+    const int64_t id_length = ReadFrameInt(field.data());
+    if (id_length == kFrameEndMarker) break;
+    if (id_length < kFrameEndMarker || FrameIdTooLong(id_length)) {
       log("bad frame: ID length " + std::to_string(id_length) + ", connection dropped");
       break;
     }
-    if (!ReadExactly(pipe, id, std::max<int64_t>(id_length, 0)) || !ReadExactly(pipe, field, 8)) {
+    if (!ReadExactly(pipe, id, std::max<int64_t>(id_length, 0)) ||
+        !ReadExactly(pipe, field, kFrameIntSize)) {
       break;
     }
-    const int64_t data_size = GetInt64(field);
-    if (data_size < 0 || data_size > kMaxDataSize) {
+    const int64_t data_size = ReadFrameInt(field.data());
+    if (data_size < 0 || FrameDataTooLarge(data_size)) {
       log("bad frame: data size " + std::to_string(data_size) + ", connection dropped");
       break;
     }
+    // What unfinished requests hold is bounded across all connections: a few large requests at
+    // once must not take the service's memory.
+    if (budget != nullptr && !budget->Take(data_size)) {
+      log("request of " + std::to_string(data_size) +
+          " bytes refused: too much held by unfinished requests, connection dropped");
+      break;
+    }
+    struct Release {
+      TRequestBudget* budget;
+      int64_t bytes;
+      ~Release() {
+        if (budget != nullptr) budget->Give(bytes);
+      }
+    } release{budget, data_size};
+    data.clear();
+    data.shrink_to_fit();
+    data.reserve(static_cast<size_t>(data_size));  // no doubling beyond what was announced
     if (!ReadExactly(pipe, data, data_size)) break;
 
     TMessageRef request = NewMessageData();
@@ -224,11 +300,7 @@ int ServeConnection(platform::PipeHandle pipe, const TExchangeHandler& handler,
     TMessageRef reply = handler.AnswerRequest(request, line);
     log(line);
 
-    const std::string_view body = reply->Storage().Buffer().View();
-    const std::string reply_id = reply->MessageId();
-    std::string frame = Int64LE(static_cast<int64_t>(reply_id.size())) + reply_id +
-                        Int64LE(static_cast<int64_t>(body.size()));
-    frame += body;
+    const std::string frame = EncodeFrame(reply->MessageId(), reply->Storage().Buffer().View());
     uint32_t written = 0;
     if (!platform::WriteFile(pipe, frame.data(), static_cast<uint32_t>(frame.size()), &written)) {
       break;
@@ -238,8 +310,12 @@ int ServeConnection(platform::PipeHandle pipe, const TExchangeHandler& handler,
   return served;
 }
 
-TExchangeHost::TExchangeHost(THostOptions options, TLogFunction log)
-    : options_(ResolveHostOptions(std::move(options))), log_(std::move(log)), handler_(options_) {
+TExchangeHost::TExchangeHost(THostOptions options, TLogFunction log, THostLimits limits)
+    : options_(ResolveHostOptions(std::move(options))),
+      log_(std::move(log)),
+      limits_(limits),
+      handler_(options_),
+      budget_(limits.max_pending_bytes) {
   handler_.SetKey("ANYQUERY", AnyQueryHandler(options_.data_folder, options_.database));
 }
 
@@ -248,6 +324,12 @@ TExchangeHost::~TExchangeHost() {
 }
 
 bool TExchangeHost::Start(std::string& error, const RetryPolicy& retry) {
+  // The name becomes the service file's first line: a line break would announce another name.
+  if (!IsValidPipeName(options_.pipe_name)) {
+    error = "cannot create the pipe \"" + LogText(options_.pipe_name) +
+            "\": a pipe name holds no line break or other control character";
+    return false;
+  }
   if (options_.sample) {
     try {
       ForceDirectories(options_.data_folder);
@@ -270,6 +352,10 @@ bool TExchangeHost::Start(std::string& error, const RetryPolicy& retry) {
   try {
     ForceDirectories(options_.data_folder);
     service_file_ = TempFolder() + kLocalServiceFileName;
+    // A service already announced there gets its announcement back when this one stops.
+    std::vector<std::string> lines;
+    LoadListRetry(lines, service_file_, retry);
+    if (!lines.empty() && lines.front() != options_.pipe_name) previous_name_ = lines.front();
     SaveListRetry({options_.pipe_name}, service_file_, retry);
   } catch (const std::exception& e) {
     // Nobody would find a pipe that no service file names.
@@ -284,6 +370,15 @@ bool TExchangeHost::Start(std::string& error, const RetryPolicy& retry) {
 
 void TExchangeHost::Run(const std::function<bool()>& stop) {
   while (!stop()) {
+    {
+      // At the thread limit further clients wait in the pipe's queue (and see it busy) until a
+      // connection ends.
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (active_ >= limits_.max_connections) {
+        idle_.wait_for(lock, std::chrono::milliseconds(kAcceptPollMs));
+        continue;
+      }
+    }
     platform::PipeHandle pipe = server_.Accept(kAcceptPollMs);
     if (pipe == platform::kInvalidPipe) {
       // A time-out or a signal: look at stop() again. Anything else (out of descriptors)
@@ -312,7 +407,10 @@ void TExchangeHost::ServeOn(platform::PipeHandle pipe) {
   // An exception leaving this thread would end the whole service; it ends only this client's
   // connection (a request too large for memory, a handler that fails in an unforeseen way).
   try {
-    ServeConnection(pipe, handler_, log_);
+    // A connection that sends nothing for the bound is closed: idle ones must not pile up until
+    // the service runs out of descriptors.
+    if (limits_.idle_timeout_ms != 0) platform::SetPipeTimeout(pipe, limits_.idle_timeout_ms);
+    ServeConnection(pipe, handler_, log_, &budget_);
   } catch (const std::exception& e) {
     log_(std::string("connection dropped: ") + e.what());
   } catch (...) {
@@ -334,13 +432,22 @@ void TExchangeHost::Shutdown() {
   }
   if (!server_.IsOpen()) return;
   server_.Close();
-  // Another service may have taken the file over since; only our own name is removed.
+  const int left = handler_.Copies().DeleteLeft();
+  if (left > 0) log_("deleted " + std::to_string(left) + " document copies nobody took");
+  // Another service may have taken the file over since; only our own name is removed, and the
+  // service we took it over from, when it still listens, is announced again.
   std::vector<std::string> lines;
   try {
     LoadListRetry(lines, service_file_);
-    if (!lines.empty() && lines.front() == options_.pipe_name) DeleteFileRetry(service_file_);
+    if (!lines.empty() && lines.front() == options_.pipe_name) {
+      if (!previous_name_.empty() && PipeListens(previous_name_)) {
+        SaveListRetry({previous_name_}, service_file_);
+      } else {
+        DeleteFileRetry(service_file_);
+      }
+    }
   } catch (const std::exception& e) {
-    log_(std::string("cannot remove the service file: ") + e.what());
+    log_("cannot remove the service file: " + LogText(e.what()));
   }
   log_("stopped");
 }

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -132,7 +134,7 @@ TEST_F(Handler, RequestMessagesGetRepliesWithOrWithoutData) {
 
   TMessageRef reply = h.AnswerRequest(NewRequestMessage("ECHO", "M\xFCller"), line);
   EXPECT_EQ(reply->Storage().GetText(u"DATA"), u"<M\u00FCller>");
-  EXPECT_EQ(line, "ECHO [M\xFCller] -> <M\xFCller>");
+  EXPECT_EQ(line, "ECHO [M\xC3\xBCller] -> <M\xC3\xBCller>");  // the log is UTF-8
 
   TMessageRef request = NewRequestMessage("NOPE", "");
   request->SetMessageId("r7");
@@ -275,6 +277,231 @@ TEST(ExchangeHost, ServiceFileThatCannotBeWrittenStopsTheStart) {
             platform::kInvalidPipe);
   EXPECT_EQ(platform::GetLastError(), platform::kErrorFileNotFound);
   std::filesystem::remove(service_file);
+}
+
+// A key is written to the log whole and raw no more: a 300,000-character key made one line of
+// that length, a line break in it forged a log line of its own.
+TEST(HostLog, TextsFromOutsideAreCutEscapedAndUtf8) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string logged;
+  } cases[] = {
+      {"plain", "TAXH", "TAXH"},
+      {"line break", "TAXH\r\nGETJSON -> /etc/passwd", "TAXH\\x0D\\x0AGETJSON -> /etc/passwd"},
+      {"backslash stays readable", "C:\\Daten", "C:\\\\Daten"},
+      {"tab and delete", std::string("a\tb\x7F", 4), "a\\x09b\\x7F"},
+      {"umlaut as UTF-8", "M\xFCller", "M\xC3\xBCller"},
+      {"euro sign as UTF-8", "\x80", "\xE2\x82\xAC"},
+      {"300,000 characters", std::string(300000, 'k'),
+       std::string(120, 'k') + "... (300000 bytes)"},
+      {"cut before escaping", std::string(119, 'k') + "\n\n",
+       std::string(119, 'k') + "\\x0A... (121 bytes)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(LogText(c.text), c.logged);
+  }
+}
+
+TEST_F(Handler, LogLineOfAForgedKeyIsOneLine) {
+  TExchangeHandler h(Options());
+  std::string line;
+  h.AnswerRequest(NewRequestMessage(std::string(300000, 'K') + "\nstopped", "x\ny"), line);
+  EXPECT_EQ(line.find('\n'), std::string::npos);
+  EXPECT_LT(line.size(), 400u);
+}
+
+// An in-process service on its own pipe name, run on a thread until the test ends.
+class RunningHost {
+ public:
+  RunningHost(const std::string& name, THostLimits limits = {}, std::string document = {})
+      : host_(
+            MakeOptions(name, std::move(document)), [this](const std::string& l) { Log(l); },
+            limits) {
+    std::string error;
+    started_ = host_.Start(error);
+    EXPECT_TRUE(started_) << error;
+    if (started_) runner_ = std::thread([this] { host_.Run([this] { return stop_.load(); }); });
+  }
+  ~RunningHost() { Stop(); }
+  void Stop() {
+    stop_ = true;
+    if (runner_.joinable()) runner_.join();
+    host_.Shutdown();
+  }
+  std::vector<std::string> LogLines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return log_;
+  }
+  const std::string& Name() const { return host_.Options().pipe_name; }
+
+ private:
+  static THostOptions MakeOptions(const std::string& name, std::string document) {
+    THostOptions o;
+    o.pipe_name = name;
+    o.data_folder = TempFolder(name + "-data");
+    o.document_file = std::move(document);
+    return o;
+  }
+  void Log(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.push_back(line);
+  }
+  std::mutex mutex_;
+  std::vector<std::string> log_;
+  TExchangeHost host_;
+  bool started_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread runner_;
+};
+
+platform::PipeHandle Connect(const std::string& name) {
+  return platform::CreateFileA("\\\\.\\pipe\\" + name, 0xC0000000, 0, 3);
+}
+
+TIPCSettings QuickSettings(uint32_t read_timeout_ms) {
+  TIPCSettings quick;
+  quick.read_timeout_ms = read_timeout_ms;
+  quick.open_timeout_ms = 500;
+  return quick;
+}
+
+// About a thousand connections that sent nothing once held a thread each for ever, until the
+// open-file limit stopped the service answering anyone.
+TEST(ExchangeHost, IdleConnectionIsClosedAfterTheBound) {
+  THostLimits limits;
+  limits.idle_timeout_ms = 200;
+  RunningHost host("idle-connection", limits);
+  platform::PipeHandle idle = Connect(host.Name());
+  ASSERT_NE(idle, platform::kInvalidPipe);
+  platform::SetPipeTimeout(idle, 20000);  // the test's own bound, far above the host's
+  char byte;
+  uint32_t got = 0;
+  EXPECT_FALSE(platform::ReadFile(idle, &byte, 1, &got));
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorBrokenPipe) << "closed by the host";
+  platform::CloseHandle(idle);
+}
+
+TEST(ExchangeHost, ConnectionsBeyondTheLimitWaitForAFreeThread) {
+  THostLimits limits;
+  limits.idle_timeout_ms = 0;
+  limits.max_connections = 2;
+  RunningHost host("thread-limit", limits);
+  platform::PipeHandle silent[2];
+  for (auto& h : silent) {
+    h = Connect(host.Name());
+    ASSERT_NE(h, platform::kInvalidPipe);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // both are being served
+  bool answered = true;
+  QueryIPCValueOnce("TAXH", host.Name(), answered, "", QuickSettings(300));
+  EXPECT_FALSE(answered) << "a third connection got a thread";
+  platform::CloseHandle(silent[0]);
+  EXPECT_EQ(QueryIPCValueOnce("TAXH", host.Name(), answered, "", QuickSettings(10000)), "19");
+  EXPECT_TRUE(answered);
+  platform::CloseHandle(silent[1]);
+}
+
+// Nine 64 MiB requests at once once took 1.5 GB: what unfinished requests hold is bounded.
+TEST(ExchangeHost, UnfinishedRequestsHoldNoMoreThanTheBudget) {
+  THostLimits limits;
+  limits.max_pending_bytes = 1 << 20;
+  RunningHost host("request-budget", limits);
+  platform::PipeHandle big = Connect(host.Name());
+  ASSERT_NE(big, platform::kInvalidPipe);
+  const std::string announce = Int64LE(0) + Int64LE(900 << 10);  // and then nothing
+  uint32_t n = 0;
+  ASSERT_TRUE(platform::WriteFile(big, announce.data(), 16, &n));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+  platform::PipeHandle second = Connect(host.Name());
+  ASSERT_NE(second, platform::kInvalidPipe);
+  const std::string over = Int64LE(0) + Int64LE(200 << 10);
+  ASSERT_TRUE(platform::WriteFile(second, over.data(), 16, &n));
+  platform::SetPipeTimeout(second, 20000);
+  char byte;
+  EXPECT_FALSE(platform::ReadFile(second, &byte, 1, &n));
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorBrokenPipe) << "refused at once";
+
+  bool answered = false;
+  EXPECT_EQ(QueryIPCValueOnce("TAXH", host.Name(), answered, "", QuickSettings(10000)), "19");
+  platform::CloseHandle(big);
+  platform::CloseHandle(second);
+  host.Stop();
+  const auto log = host.LogLines();
+  EXPECT_NE(std::find_if(log.begin(), log.end(),
+                         [](const std::string& l) {
+                           return l.rfind("request of 204800 bytes refused", 0) == 0;
+                         }),
+            log.end());
+}
+
+TEST(ExchangeHost, PipeNameWithAControlCharacterIsRefused) {
+  const std::string service_file = TempFolder() + kLocalServiceFileName;
+  std::remove(service_file.c_str());
+  for (const std::string& name : {std::string("evil\r\nKontorixExchange"), std::string("a\nb"),
+                                  std::string("tab\there"), std::string()}) {
+    SCOPED_TRACE(name);
+    THostOptions o;
+    o.pipe_name = name;
+    o.data_folder = TempFolder("control-name-data");
+    TExchangeHost host(o, [](const std::string&) {});
+    std::string error;
+    EXPECT_FALSE(host.Start(error));
+    EXPECT_NE(error.find("control character"), std::string::npos) << error;
+    EXPECT_FALSE(FileExists(service_file));
+  }
+  EXPECT_TRUE(IsValidPipeName("KontorixExchange"));
+  EXPECT_TRUE(IsValidPipeName("Kontorix \xE4 1"));
+}
+
+TEST(ExchangeHost, DocumentCopiesNobodyDeletedGoAtShutdown) {
+  const std::string document = TempFolder() + "copies-doc.json";
+  std::ofstream(document, std::ios::binary) << "{}";
+  std::string kept, taken;
+  {
+    RunningHost host("document-copies", {}, document);
+    bool answered = false;
+    kept = QueryIPCValueOnce("GETJSON", host.Name(), answered, "", QuickSettings(10000));
+    taken = QueryIPCValueOnce("GETJSON", host.Name(), answered, "", QuickSettings(10000));
+    ASSERT_TRUE(FileExists(kept));
+    ASSERT_TRUE(FileExists(taken));
+    std::remove(taken.c_str());  // the requester's own deletion
+    host.Stop();
+    EXPECT_FALSE(FileExists(kept));
+    const auto log = host.LogLines();
+    EXPECT_NE(std::find(log.begin(), log.end(), "deleted 1 document copies nobody took"),
+              log.end());
+  }
+  EXPECT_TRUE(FileExists(document)) << "only copies are deleted";
+  std::remove(document.c_str());
+}
+
+// A second service with another name took the file over; stopping it must not leave the first,
+// still running, unannounced, and the first must not remove the second's announcement.
+TEST(ExchangeHost, ServiceFileNamesARunningServiceAfterEitherStops) {
+  const std::string service_file = TempFolder() + kLocalServiceFileName;
+  std::remove(service_file.c_str());
+  struct Case {
+    const char* name;
+    bool first_stops_first;
+    std::string named_after_one, named_after_both;
+  } cases[] = {
+      {"second stops first", false, "svc-first", ""},
+      {"first stops first", true, "svc-second", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto first = std::make_unique<RunningHost>("svc-first");
+    auto second = std::make_unique<RunningHost>("svc-second");
+    EXPECT_EQ(ReadLocalServiceName(), "svc-second");
+    (c.first_stops_first ? first : second).reset();
+    EXPECT_EQ(ReadLocalServiceName(), c.named_after_one);
+    (c.first_stops_first ? second : first).reset();
+    EXPECT_EQ(ReadLocalServiceName(), c.named_after_both);
+    EXPECT_FALSE(FileExists(service_file));
+  }
 }
 
 }  // namespace

@@ -100,6 +100,17 @@ TEST_F(KtxExchange, StopsCleanlyOnTermination) {
   EXPECT_EQ(ReadIPCValue("TAXH"), "");
 }
 
+// A closing terminal (SIGHUP) once ended the service without removing its socket and file.
+TEST_F(KtxExchange, HangUpStopsCleanlyLikeTermination) {
+  const std::string pipe = "\\\\.\\pipe\\" + ReadLocalServiceName();
+  std::string socket_path;
+  ASSERT_TRUE(platform::PipeSocketPath(pipe, socket_path));
+  ASSERT_TRUE(child_.RequestStop(platform::ChildProcess::StopRequest::kHangUp));
+  EXPECT_EQ(child_.Wait(10000), 0);
+  EXPECT_FALSE(FileExists(service_file_));
+  EXPECT_FALSE(std::ifstream(socket_path).good());
+}
+
 TEST_F(KtxExchange, SecondHostOnTheSameNameRefusesToStart) {
   platform::ChildProcess second =
       platform::ChildProcess::Start(KTX_EXCHANGE_PATH, {"--pipe-name", ReadLocalServiceName()},

@@ -1,12 +1,11 @@
 #include "json/TKXJSONStreamer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <limits>
-#include <thread>
 #include <vector>
 
+#include "json/TKXJSONStreamerTesting.h"
 #include "json/Utf8.h"
 #include "platform/CodePage.h"
 #include "util/Errors.h"
@@ -17,8 +16,17 @@ namespace rb {
 
 namespace {
 
-// Raised inside the parser for errors that end the whole read (bad escape, number overflow).
-struct ReadAborted {};
+// The reader's own error: why and where the read failed. Every failure of a read is raised
+// through Fail and caught only in ReadTextExplained; nothing else is caught there, so a
+// programming error is never mistaken for a document that does not parse.
+struct ReadFailure {
+  const char* reason;
+  size_t offset;
+};
+
+[[noreturn]] void Fail(const char* reason, size_t offset) {
+  throw ReadFailure{reason, offset};
+}
 
 bool IsDigit(unsigned char c) {
   return c >= '0' && c <= '9';
@@ -52,8 +60,8 @@ const long double* PowersOfTen() {
 
 // The number text "[sign]digits[.digits][(e|E)[sign]digits]" as the nearest long double. The
 // point is read as the decimal point directly, which gives the same value as putting in the
-// locale's separator and converting under the locale.
-long double ConvertNumber(std::string_view text) {
+// locale's separator and converting under the locale. offset is the text's place, for a failure.
+long double ConvertNumber(std::string_view text, size_t offset) {
   // Fast path: up to 19 significant digits and a small power of ten are exact operands, so one
   // multiplication or division rounds correctly.
   size_t i = 0;
@@ -101,7 +109,7 @@ long double ConvertNumber(std::string_view text) {
     return negative ? -v : v;
   }
   long double value = 0;
-  if (!ParseDecimalNumber(text, value)) throw ReadAborted{};
+  if (!ParseDecimalNumber(text, value)) Fail("number out of range", offset);
   return value;
 }
 
@@ -163,10 +171,10 @@ class TKXJSONStreamer::Parser {
   Parser(std::string_view text, TKXArena* arena) : text_(text), arena_(arena) {}
 
   // Parses the root value at pos. On success the result is owned by root_ (a container) or
-  // lives in the arena (a scalar).
-  bool ParseRoot(size_t pos, TKXCustomJSON*& value) {
+  // lives in the arena (a scalar); on failure ReadFailure is raised.
+  TKXCustomJSON* ParseRoot(size_t pos) {
     pos_ = pos;
-    return ParseValue(value);
+    return ParseValue();
   }
 
   TKXJSONPtr TakeRoot() { return std::move(root_); }
@@ -180,81 +188,74 @@ class TKXJSONStreamer::Parser {
       ++pos_;
   }
 
-  bool Word(std::string_view word) {
-    if (text_.substr(pos_, word.size()) != word) return false;
+  void Word(std::string_view word) {
+    if (text_.substr(pos_, word.size()) != word) Fail("unknown word", pos_);
     pos_ += word.size();
-    return true;
   }
 
-  bool ParseValue(TKXCustomJSON*& value) {
+  TKXCustomJSON* ParseValue() {
     SkipBlanks();
-    if (!More()) return false;
+    if (!More()) Fail("value expected at the end of the text", pos_);
     switch (At(pos_)) {
       case 't':
-        if (!Word("true")) return false;
-        value = TKXCustomJSON::Create<TKXJSONboolean>(arena_, true);
-        return true;
+        Word("true");
+        return TKXCustomJSON::Create<TKXJSONboolean>(arena_, true);
       case 'f':
-        if (!Word("false")) return false;
-        value = TKXCustomJSON::Create<TKXJSONboolean>(arena_, false);
-        return true;
+        Word("false");
+        return TKXCustomJSON::Create<TKXJSONboolean>(arena_, false);
       case 'n':
-        if (!Word("null")) return false;
-        value = TKXCustomJSON::Create<TKXJSONnull>(arena_);
-        return true;
+        Word("null");
+        return TKXCustomJSON::Create<TKXJSONnull>(arena_);
       case '"': {
-        std::u16string_view text;
-        if (!ParseString(text, false)) return false;
-        value = TKXCustomJSON::Create<TKXJSONstring>(arena_, TKXJSONstring::ArenaText{}, text);
-        return true;
+        const std::u16string_view text = ParseString(false);
+        return TKXCustomJSON::Create<TKXJSONstring>(arena_, TKXJSONstring::ArenaText{}, text);
       }
       case '[':
-        return ParseContainer(value, false);
+        return ParseContainer(false);
       case '{':
-        return ParseContainer(value, true);
+        return ParseContainer(true);
       default:
-        return ParseNumber(value);
+        return ParseNumber();
     }
   }
 
-  bool ParseNumber(TKXCustomJSON*& value) {
+  TKXCustomJSON* ParseNumber() {
     size_t p = pos_;
     const size_t n = text_.size();
-    if (p < n && (At(p) == '+' || At(p) == '-')) ++p;
-    if (p >= n || !IsDigit(At(p))) return false;
-    while (p < n && IsDigit(At(p)))
-      ++p;
-    if (p < n && At(p) == '.') {
-      ++p;
-      if (p >= n || !IsDigit(At(p))) return false;
+    auto digits = [&](const char* reason) {
+      if (p >= n || !IsDigit(At(p))) Fail(reason, p);
       while (p < n && IsDigit(At(p)))
         ++p;
+    };
+    if (p < n && (At(p) == '+' || At(p) == '-')) ++p;
+    digits(p == pos_ ? "value expected" : "digit expected after the sign");
+    if (p < n && At(p) == '.') {
+      ++p;
+      digits("digit expected after the point");
     }
     if (p < n && (At(p) == 'e' || At(p) == 'E')) {
       ++p;
       if (p < n && (At(p) == '+' || At(p) == '-')) ++p;
-      if (p >= n || !IsDigit(At(p))) return false;
-      while (p < n && IsDigit(At(p)))
-        ++p;
+      digits("digit expected in the exponent");
     }
-    const long double number = ConvertNumber(text_.substr(pos_, p - pos_));
+    const long double number = ConvertNumber(text_.substr(pos_, p - pos_), pos_);
     pos_ = p;
-    value = TKXCustomJSON::Create<TKXJSONnumber>(arena_, number);
-    return true;
+    return TKXCustomJSON::Create<TKXJSONnumber>(arena_, number);
   }
 
   // A double-quoted string at pos (after blanks); its decoded text is drawn from the arena.
   // Member names are decoded once per distinct spelling.
-  bool ParseString(std::u16string_view& decoded, bool is_name) {
+  std::u16string_view ParseString(bool is_name) {
     SkipBlanks();
-    if (!More() || At(pos_) != '"') return false;
+    if (!More() || At(pos_) != '"')
+      Fail(is_name ? "member name expected" : "string expected", pos_);
     const size_t start = pos_ + 1;
     size_t p = start;
     bool escapes = false;
     unsigned char high = 0;  // any byte >= 0x80
     const size_t n = text_.size();
     for (;;) {
-      if (p >= n) return false;
+      if (p >= n) Fail("string not closed", pos_);
       const unsigned char c = At(p);
       if (c == '"') break;
       if (c == '\\') {
@@ -269,19 +270,16 @@ class TKXJSONStreamer::Parser {
     pos_ = p + 1;
     if (is_name) {
       NameSlot& slot = names_.Find(raw);
-      if (slot.raw != nullptr) {
-        decoded = slot.decoded;
-        return true;
-      }
-      decoded = Decode(raw, escapes, high >= 0x80);
+      if (slot.raw != nullptr) return slot.decoded;
+      const std::u16string_view decoded = Decode(raw, start, escapes, high >= 0x80);
       names_.Insert(slot, raw, decoded);
-      return true;
+      return decoded;
     }
-    decoded = Decode(raw, escapes, high >= 0x80);
-    return true;
+    return Decode(raw, start, escapes, high >= 0x80);
   }
 
-  std::u16string_view Decode(std::string_view raw, bool escapes, bool high) {
+  // raw starts at offset in the text.
+  std::u16string_view Decode(std::string_view raw, size_t offset, bool escapes, bool high) {
     if (raw.empty()) return {};
     if (!escapes && !high) {
       char16_t* out = arena_->AllocateArray<char16_t>(raw.size());
@@ -291,7 +289,7 @@ class TKXJSONStreamer::Parser {
     }
     std::string_view bytes = raw;
     if (escapes) {
-      Unescape(raw);
+      Unescape(raw, offset);
       bytes = scratch_;
       if (bytes.empty()) return {};
     }
@@ -308,7 +306,8 @@ class TKXJSONStreamer::Parser {
   }
 
   // Escapes to bytes, into scratch_: "\u00E4" gives C3 A4, "\u20AC" the code page's 0x80.
-  void Unescape(std::string_view raw) {
+  // raw starts at offset in the text.
+  void Unescape(std::string_view raw, size_t offset) {
     scratch_.clear();
     const size_t n = raw.size();
     for (size_t i = 0; i < n; ++i) {
@@ -350,11 +349,11 @@ class TKXJSONStreamer::Parser {
           // Up to four hexadecimal digits, fewer where the content ends; anything else ends
           // the whole read.
           const size_t count = std::min<size_t>(4, n - i - 1);
-          if (count == 0) throw ReadAborted{};
+          if (count == 0) Fail("hexadecimal digits expected after \\u", offset + i);
           unsigned code = 0;
           for (size_t k = 1; k <= count; ++k) {
             const int h = HexValue(static_cast<unsigned char>(raw[i + k]));
-            if (h < 0) throw ReadAborted{};
+            if (h < 0) Fail("hexadecimal digit expected after \\u", offset + i + k);
             code = code * 16 + static_cast<unsigned>(h);
           }
           i += count;
@@ -383,27 +382,25 @@ class TKXJSONStreamer::Parser {
   }
 
   // An array or an object. The children gather on a stack shared by all levels and move into
-  // an exact-sized arena array when the closing bracket is found.
-  bool ParseContainer(TKXCustomJSON*& value, bool is_object) {
-    const size_t save = pos_;
-    if (depth_ >= kMaxDepth) return false;
+  // an exact-sized arena array when the closing bracket is found. Commas between children are
+  // optional and one may follow the last; "[,1]" and "[1,,2]" fail on the comma where a child
+  // must stand.
+  TKXCustomJSON* ParseContainer(bool is_object) {
+    const size_t open = pos_;
+    if (depth_ >= kMaxDepth) Fail("nested too deeply", pos_);
+    const char close = is_object ? '}' : ']';
     ++pos_;
     ++depth_;
     const size_t base = stack_.size();
     for (;;) {
-      TKXCustomJSON* child = nullptr;
-      const bool ok = is_object ? ParseMember(child) : ParseValue(child);
       SkipBlanks();
-      if (!ok) break;
-      stack_.push_back(child);
+      if (!More()) Fail(is_object ? "object not closed" : "array not closed", open);
+      if (At(pos_) == close) break;
+      stack_.push_back(is_object ? ParseMember() : ParseValue());
+      SkipBlanks();
       if (More() && At(pos_) == ',') ++pos_;
     }
     --depth_;
-    if (!More() || At(pos_) != (is_object ? '}' : ']')) {
-      stack_.resize(base);  // what was built stays unreachable in the arena, which is dropped
-      pos_ = save;
-      return false;
-    }
     ++pos_;
     const uint32_t count = static_cast<uint32_t>(stack_.size() - base);
     TKXCustomJSON** items = nullptr;
@@ -441,8 +438,7 @@ class TKXJSONStreamer::Parser {
       if (home == nullptr) root_.reset(list);
     }
     list->AdoptArenaItems(items, count);
-    value = list;
-    return true;
+    return list;
   }
 
   // Names are interned, so equal spellings share their characters.
@@ -457,19 +453,14 @@ class TKXJSONStreamer::Parser {
     return true;
   }
 
-  bool ParseMember(TKXCustomJSON*& pair) {
-    const size_t save = pos_;
-    std::u16string_view name;
-    TKXCustomJSON* value = nullptr;
-    if (!ParseString(name, true)) return false;
+  TKXCustomJSON* ParseMember() {
+    const std::u16string_view name = ParseString(true);
     SkipBlanks();
-    if (!More() || At(pos_) != ':' || (++pos_, !ParseValue(value))) {
-      pos_ = save;
-      return false;
-    }
-    pair = TKXCustomJSON::Create<TKXJSONobjectmethod>(arena_, TKXJSONobjectmethod::ArenaName{},
+    if (!More() || At(pos_) != ':') Fail("':' expected after the member name", pos_);
+    ++pos_;
+    TKXCustomJSON* value = ParseValue();
+    return TKXCustomJSON::Create<TKXJSONobjectmethod>(arena_, TKXJSONobjectmethod::ArenaName{},
                                                       name, value);
-    return true;
   }
 
   std::string_view text_;
@@ -487,34 +478,44 @@ class TKXJSONStreamer::Parser {
 };
 
 TKXJSONPtr TKXJSONStreamer::ReadText(std::string_view text) {
-  if (text.empty()) return nullptr;
-  size_t start = 0;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
-    start = 3;
-    if (text.size() == 3) return nullptr;
-  }
+  TJSONReadFailure ignored;
+  return json_testing::ReadTextExplained(text, ignored);
+}
+
+namespace json_testing {
+
+TKXJSONPtr ReadTextExplained(std::string_view text, TJSONReadFailure& failure) {
   try {
-    // A tree takes a few times its text, so the first chunk can be the text's size.
-    auto arena = std::make_unique<TKXArena>(std::clamp<size_t>(text.size(), 4096, 1024 * 1024));
-    Parser parser(text, arena.get());
-    TKXCustomJSON* value = nullptr;
-    if (!parser.ParseRoot(start, value)) return nullptr;
-    if (TKXJSONPtr root = parser.TakeRoot()) {
-      static_cast<TKXJSONcustomlist*>(root.get())->arena_ = std::move(arena);
-      return root;
-    }
-    // A lone scalar: copy it out of the arena, which is dropped.
-    if (auto* number = dynamic_cast<TKXJSONnumber*>(value))
-      return TKXCustomJSON::NewNumber(number->Value());
-    if (auto* string = dynamic_cast<TKXJSONstring*>(value))
-      return TKXCustomJSON::NewString(string->Text());
-    if (auto* flag = dynamic_cast<TKXJSONboolean*>(value))
-      return TKXCustomJSON::NewBoolean(flag->Value());
-    return TKXJSONnull::New();
-  } catch (const ReadAborted&) {
-  } catch (const std::exception&) {
+    return TKXJSONStreamer::ReadTree(text);
+  } catch (const ReadFailure& e) {
+    failure.reason = e.reason;
+    failure.offset = e.offset;
+    return nullptr;
   }
-  return nullptr;
+}
+
+}  // namespace json_testing
+
+TKXJSONPtr TKXJSONStreamer::ReadTree(std::string_view text) {
+  size_t start = 0;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") start = 3;
+  if (text.size() == start) Fail("empty text", start);
+  // A tree takes a few times its text, so the first chunk can be the text's size.
+  auto arena = std::make_unique<TKXArena>(std::clamp<size_t>(text.size(), 4096, 1024 * 1024));
+  Parser parser(text, arena.get());
+  TKXCustomJSON* value = parser.ParseRoot(start);
+  if (TKXJSONPtr root = parser.TakeRoot()) {
+    static_cast<TKXJSONcustomlist*>(root.get())->arena_ = std::move(arena);
+    return root;
+  }
+  // A lone scalar: copy it out of the arena, which is dropped.
+  if (auto* number = dynamic_cast<TKXJSONnumber*>(value))
+    return TKXCustomJSON::NewNumber(number->Value());
+  if (auto* string = dynamic_cast<TKXJSONstring*>(value))
+    return TKXCustomJSON::NewString(string->Text());
+  if (auto* flag = dynamic_cast<TKXJSONboolean*>(value))
+    return TKXCustomJSON::NewBoolean(flag->Value());
+  return TKXJSONnull::New();
 }
 
 TKXJSONPtr TKXJSONStreamer::ReadStream(TStream* stream) {
@@ -522,18 +523,13 @@ TKXJSONPtr TKXJSONStreamer::ReadStream(TStream* stream) {
   return ReadText(stream->ReadRest());
 }
 
-TKXJSONPtr TKXJSONStreamer::ReadFile(const std::string& path) {
+TKXJSONPtr TKXJSONStreamer::ReadFile(const std::string& path, const RetryPolicy& retry) {
   if (!FileExists(path)) return nullptr;
-  constexpr int kAttempts = 100;
-  for (int attempt = 1;; ++attempt) {
-    try {
-      TFileStream file(path, fmOpenRead | fmShareDenyNone);
-      return ReadStream(&file);
-    } catch (const EFOpenError&) {
-      if (attempt >= kAttempts) throw;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  // The host may hold the file open for a moment; only opening is retried, not the read.
+  std::unique_ptr<TFileStream> file;
+  RetryCall(retry,
+            [&] { file = std::make_unique<TFileStream>(path, fmOpenRead | fmShareDenyNone); });
+  return ReadStream(file.get());
 }
 
 }  // namespace rb

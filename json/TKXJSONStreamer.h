@@ -14,7 +14,9 @@
 //   - text after the first complete value is ignored: "{} x" reads as the empty object.
 // Every failure gives no document (nullptr): a syntax error, a bad "\u" escape, a number too
 // large for long double, nesting deeper than kMaxDepth containers. Nothing of a failed read
-// survives and the caller cannot tell why.
+// survives and the caller cannot tell why (tests can: json/TKXJSONStreamerTesting.h). Only
+// failures of the text are turned into no document; anything else (memory running out) is
+// raised as it is.
 //
 // Ownership: the caller owns the returned root. A container root owns the arena from which the
 // whole tree is drawn (see json/TKXJSON.h). Runs on the calling thread, state kept in the call.
@@ -24,10 +26,15 @@
 #include <string_view>
 
 #include "json/TKXJSON.h"
+#include "util/Files.h"
 
 namespace rb {
 
 class TStream;
+struct TJSONReadFailure;
+namespace json_testing {
+TKXJSONPtr ReadTextExplained(std::string_view text, TJSONReadFailure& failure);
+}
 
 class TKXJSONText {};
 
@@ -40,11 +47,15 @@ class TKXJSONStreamer : public TKXJSONText {
   // Everything from the stream's position to its end; no stream gives none.
   static TKXJSONPtr ReadStream(TStream* stream);
   // None for a path that is not an existing file. The file is opened for reading, sharing read
-  // and write, with up to 100 attempts 100 ms apart; the last attempt's EFOpenError propagates.
-  static TKXJSONPtr ReadFile(const std::string& path);
+  // and write, with the attempts of retry (100, 100 ms apart); the last attempt's EFOpenError
+  // propagates.
+  static TKXJSONPtr ReadFile(const std::string& path, const RetryPolicy& retry = {});
 
  private:
+  friend TKXJSONPtr json_testing::ReadTextExplained(std::string_view, TJSONReadFailure&);
   class Parser;
+  // The read itself; a failure of the text raises the reader's own error.
+  static TKXJSONPtr ReadTree(std::string_view text);
 };
 
 }  // namespace rb

@@ -8,7 +8,11 @@
 #include <fstream>
 #include <functional>
 
+#include "json/TKXJSONStreamerTesting.h"
 #include "platform/Locale.h"
+#include "platform/TestFolder.h"
+#include "util/Errors.h"
+#include "util/Files.h"
 #include "util/Streams.h"
 
 namespace rb {
@@ -79,6 +83,57 @@ TEST(Reader, MalformedTextGivesNoDocument) {
   for (const char* text : cases) {
     EXPECT_EQ(Read(text), nullptr) << "'" << text << "'";
   }
+}
+
+// Every failure goes through one point that names it; a programming error inside the reader
+// would not land here but propagate.
+TEST(Reader, FailuresSayWhyAndWhere) {
+  struct Case {
+    const char* text;
+    const char* reason;
+    size_t offset;
+  } cases[] = {
+      {"", "empty text", 0},
+      {"\xEF\xBB\xBF", "empty text", 3},
+      {"  ", "value expected at the end of the text", 2},
+      {"tru", "unknown word", 0},
+      {"[1, nul]", "unknown word", 4},
+      {"[1, NULL]", "value expected", 4},
+      {"{a:1}", "member name expected", 1},
+      {"-", "digit expected after the sign", 1},
+      {"1.", "digit expected after the point", 2},
+      {".5", "value expected", 0},
+      {"1e+", "digit expected in the exponent", 3},
+      {"[1,,2]", "value expected", 3},
+      {"[,1]", "value expected", 1},
+      {"[1 2", "array not closed", 0},
+      {"{\"a\":1", "object not closed", 0},
+      {"[1}", "value expected", 2},
+      {"{\"a\" 1}", "':' expected after the member name", 5},
+      {"{\"a\":}", "value expected", 5},
+      {" \"abc", "string not closed", 1},
+      {"\"\\u12G4\"", "hexadecimal digit expected after \\u", 5},
+      {"\"\\u\"", "hexadecimal digits expected after \\u", 2},
+      {"[1, 2e5000]", "number out of range", 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    TJSONReadFailure why;
+    EXPECT_EQ(json_testing::ReadTextExplained(c.text, why), nullptr);
+    EXPECT_EQ(why.reason, c.reason);
+    EXPECT_EQ(why.offset, c.offset);
+  }
+  TJSONReadFailure none;
+  EXPECT_NE(json_testing::ReadTextExplained("[1,2,]", none), nullptr);
+  EXPECT_EQ(none.reason, "");
+}
+
+TEST(Reader, TooDeepNestingSaysSo) {
+  TJSONReadFailure why;
+  const std::string deep(TKXJSONStreamer::kMaxDepth + 1, '[');
+  EXPECT_EQ(json_testing::ReadTextExplained(deep, why), nullptr);
+  EXPECT_EQ(why.reason, "nested too deeply");
+  EXPECT_EQ(why.offset, static_cast<size_t>(TKXJSONStreamer::kMaxDepth));
 }
 
 TEST(Reader, EveryTruncationOfADocumentGivesNoDocument) {
@@ -328,9 +383,9 @@ TEST(Reader, Streams) {
 }
 
 TEST(Reader, Files) {
-  char folder[] = "/tmp/rb_json_XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  const std::string path = std::string(folder) + "/doc.json";
+  platform::TTestFolder test_folder("rb_json");
+  const std::string folder = test_folder.Path();
+  const std::string path = folder + "/doc.json";
   EXPECT_EQ(TKXJSONStreamer::ReadFile(path), nullptr);    // missing
   EXPECT_EQ(TKXJSONStreamer::ReadFile(folder), nullptr);  // a folder
   {
@@ -352,8 +407,41 @@ TEST(Reader, Files) {
     out << "{broken";
   }
   EXPECT_EQ(TKXJSONStreamer::ReadFile(path), nullptr);
-  std::remove(path.c_str());
-  rmdir(folder);
+}
+
+// A document that another process holds open exclusively cannot be read: ReadFile tries as
+// often as its policy says and then raises the open's error, never gives "no document".
+TEST(Reader, FileHeldExclusivelyRaisesAfterItsTries) {
+  platform::TTestFolder folder("rb_json");
+  const std::string path = folder.Path() + "/held.json";
+  std::ofstream(path, std::ios::binary) << "{\"a\":1}";
+  struct Case {
+    const char* name;
+    int attempts;
+  } cases[] = {{"one attempt", 1}, {"the program's hundred", 100}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int pauses = 0;
+    RetryPolicy retry;
+    retry.attempts = c.attempts;
+    retry.sleep = [&](uint32_t ms) {
+      EXPECT_EQ(ms, 100u);
+      ++pauses;
+    };
+    {
+      TFileStream holder(path, fmOpenReadWrite | fmShareExclusive);
+      EXPECT_THROW(TKXJSONStreamer::ReadFile(path, retry), EFOpenError);
+    }
+    EXPECT_EQ(pauses, c.attempts - 1);
+  }
+  // Released, it reads at once.
+  int pauses = 0;
+  RetryPolicy retry;
+  retry.sleep = [&](uint32_t) { ++pauses; };
+  TKXJSONPtr root = TKXJSONStreamer::ReadFile(path, retry);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->MemberAsText("a"), "1");
+  EXPECT_EQ(pauses, 0);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <utility>
 
 #include "json/CSVReader.h"
+#include "json/ULinkedTesting.h"
+#include "platform/Ascii.h"
 #include "util/Errors.h"
 
 namespace rb {
@@ -14,18 +16,26 @@ namespace {
 
 constexpr int32_t kReaderBufferSize = 4096;
 
-// The component-stream form's own faults (the reader raises its own).
+// The component-stream form's own faults, as the wrapper's contract raises them; the load turns
+// them into a failure like the typed value reader's (see Load).
 [[noreturn]] void StreamError(const std::string& message) {
   throw EReadError(message);
 }
 
+// The loader's own error: why and where (byte offset in the stream) a load stopped. Every
+// failure of a load is raised through Fail and caught only in Load, so a programming error is
+// never mistaken for host data that does not fit.
+struct LoadFailure {
+  std::string reason;
+  int64_t offset;
+};
+
+[[noreturn]] void Fail(std::string reason, int64_t offset) {
+  throw LoadFailure{std::move(reason), offset};
+}
+
 bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
+  return platform::EqualsIgnoringAsciiCase(a, b);
 }
 
 // Every byte up to 0x20 counts as blank.
@@ -92,8 +102,12 @@ void ReadLineProperty(TXReader& reader, TAddInfoLine& line) {
 
 void ReadCollection(TXReader& reader, TAddInfoLines& lines) {
   if (reader.ReadValue() != vaCollection) StreamError("Invalid property value AddInfoLines");
-  lines.ClearLines();
+  // Emptied before the first item only: a later, empty collection property adds nothing and
+  // takes nothing away.
+  bool first_item = true;
   while (!reader.EndOfList()) {
+    if (first_item) lines.ClearLines();
+    first_item = false;
     const TValueType next = reader.NextValue();
     if (next == vaInt8 || next == vaInt16 || next == vaInt32) reader.ReadInteger();
     TAddInfoLine& line = lines.Add();
@@ -183,23 +197,44 @@ bool TAddInfoLines::LoadFromText(const std::string& text) {
 }
 
 void TAddInfoLines::LoadFromStream(TStream& stream) {
-  ClearLines();
+  TInfoLinesFailure ignored;
+  json_testing::LoadInfoLinesExplained(*this, stream, ignored);
+}
+
+namespace json_testing {
+
+void LoadInfoLinesExplained(TAddInfoLines& lines, TStream& stream, TInfoLinesFailure& failure) {
   try {
-    bool component = false;
-    stream.SetPosition(0);
-    if (stream.Size() >= 5) {
-      char head[4];
-      stream.ReadBuffer(head, 4);
-      component = std::memcmp(head, "TPF0", 4) == 0;
-    }
-    stream.SetPosition(0);
+    lines.Load(stream);
+  } catch (const LoadFailure& e) {
+    // Host data that does not fit gives what was read so far; nothing is shown.
+    failure.reason = e.reason;
+    failure.offset = e.offset;
+  }
+}
+
+}  // namespace json_testing
+
+void TAddInfoLines::Load(TStream& stream) {
+  ClearLines();
+  bool component = false;
+  stream.SetPosition(0);
+  if (stream.Size() >= 5) {
+    char head[4];
+    stream.ReadBuffer(head, 4);
+    component = std::memcmp(head, "TPF0", 4) == 0;
+  }
+  stream.SetPosition(0);
+  // Both readers below raise EReadError for input they cannot read (and only for that): it is
+  // where the load fails, at the stream's position.
+  try {
     if (component) {
       LoadComponentStream(stream);
     } else {
       LoadCsv(stream);
     }
-  } catch (const std::exception&) {
-    // Host data that does not fit gives what was read so far; nothing is shown.
+  } catch (const EReadError& e) {
+    Fail(e.what(), stream.Position());
   }
 }
 

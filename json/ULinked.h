@@ -16,9 +16,10 @@
 // Ownership: a collection owns its lines; loading reads the stream from its start and does not
 // keep it. One thread at a time.
 //
-// Failure: loading never raises. Bad input ends the load silently; a component stream then
-// leaves no lines, CSV keeps the rows read before the fault, unsorted. Item access out of range
-// raises EListError.
+// Failure: input that does not fit never raises. It ends the load silently; a component stream
+// then leaves no lines, CSV keeps the rows read before the fault, unsorted (tests can learn why:
+// json/ULinkedTesting.h). Anything else (memory running out) is raised as it is. Item access
+// out of range raises EListError.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,12 @@
 #include "util/Streams.h"
 
 namespace rb {
+
+class TAddInfoLines;
+struct TInfoLinesFailure;
+namespace json_testing {
+void LoadInfoLinesExplained(TAddInfoLines& lines, TStream& stream, TInfoLinesFailure& failure);
+}
 
 class TAddInfoLine {
  public:
@@ -68,6 +75,9 @@ class TAddInfoLines {
   int32_t Info2 = 0;
 
  private:
+  friend void json_testing::LoadInfoLinesExplained(TAddInfoLines&, TStream&, TInfoLinesFailure&);
+  // The load itself; input that does not fit raises the loader's own error.
+  void Load(TStream& stream);
   void LoadCsv(TStream& stream);
   void LoadComponentStream(TStream& stream);
 

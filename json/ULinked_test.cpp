@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "json/ULinkedTesting.h"
 #include "util/Errors.h"
 
 namespace rb {
@@ -82,6 +83,38 @@ TEST(AddInfoLines, LoadsTheComponentStreamSorted) {
   EXPECT_EQ(lines.Items(2).LineName, "");
 }
 
+// A collection is emptied before its first item; an empty one has none, so a second
+// "AddInfoLines" property without items once wiped the lines of the first.
+TEST(AddInfoLines, RepeatedCollectionPropertyReplacesOnlyWithItems) {
+  const Bytes item7 = Item(Short("ORG_ID") + Int(7));
+  const Bytes item3 = Item(Short("ORG_ID") + Int(3));
+  struct Case {
+    const char* name;
+    Bytes properties;
+    std::vector<int32_t> ids;
+  } cases[] = {
+      {"second collection empty",
+       Short("AddInfoLines") + Collection(item7 + item3) + Short("AddInfoLines") + Collection(""),
+       {3, 7}},
+      {"first collection empty",
+       Short("AddInfoLines") + Collection("") + Short("AddInfoLines") + Collection(item7),
+       {7}},
+      {"second collection replaces the first",
+       Short("AddInfoLines") + Collection(item7) + Short("AddInfoLines") + Collection(item3),
+       {3}},
+      {"only an empty collection", Short("AddInfoLines") + Collection(""), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TAddInfoLines lines;
+    ASSERT_TRUE(lines.LoadFromText(Wrapper(c.properties)));
+    std::vector<int32_t> ids;
+    for (int32_t i = 0; i < lines.Count(); ++i)
+      ids.push_back(lines.Items(i).ORG_ID);
+    EXPECT_EQ(ids, c.ids);
+  }
+}
+
 TEST(AddInfoLines, ComponentStreamThatDoesNotFitLoadsNothing) {
   struct Case {
     const char* name;
@@ -113,6 +146,48 @@ TEST(AddInfoLines, ComponentStreamThatDoesNotFitLoadsNothing) {
     EXPECT_TRUE(lines.LoadFromText(c.bytes));
     EXPECT_EQ(lines.Count(), 0);
     EXPECT_EQ(lines.Info1, "");
+  }
+}
+
+// Every failure of a load goes through one point that keeps the failing reader's message and
+// the stream's position; a load that fits reports none.
+TEST(AddInfoLines, LoadFailuresSayWhy) {
+  const Bytes item7 = Item(Short("ORG_ID") + Int(7));
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    std::string reason;  // a part of the message; empty: no failure
+  } cases[] = {
+      {"unknown wrapper property", Wrapper(Short("Info3") + Int(1)),
+       "Property Info3 does not exist"},
+      {"unknown line property",
+       Wrapper(Short("AddInfoLines") + Collection(Item(Short("ORG") + Int(1)))),
+       "Property ORG does not exist"},
+      {"other identifier for Forcedelete",
+       Wrapper(Short("AddInfoLines") +
+               Collection(item7 + Item(Short("Forcedelete") + "\x07" + Short("Yes")))),
+       "Invalid property value Yes"},
+      {"lines not a collection", Wrapper(Short("AddInfoLines") + Int(4)),
+       "Invalid property value AddInfoLines"},
+      {"truncated", ValidComponentStream().substr(0, 40), "SReadError"},
+      {"valid component stream", ValidComponentStream(), ""},
+      {"csv", "a,7\r\nb,3\r\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TAddInfoLines lines;
+    TMemoryStream stream(c.bytes);
+    TInfoLinesFailure why;
+    json_testing::LoadInfoLinesExplained(lines, stream, why);
+    if (c.reason.empty()) {
+      EXPECT_EQ(why.reason, "");
+      EXPECT_GT(lines.Count(), 0);
+      continue;
+    }
+    EXPECT_NE(why.reason.find(c.reason), std::string::npos) << why.reason;
+    EXPECT_GT(why.offset, 4) << "past the signature";
+    EXPECT_LE(why.offset, static_cast<int64_t>(c.bytes.size()));
+    EXPECT_EQ(lines.Count(), 0);
   }
 }
 

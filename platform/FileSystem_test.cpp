@@ -12,18 +12,15 @@
 #include <sstream>
 
 #include "platform/SysError.h"
+#include "platform/TestFolder.h"
 
 namespace platform {
 namespace {
 
 class FileSystemTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/rbfsXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  TTestFolder folder_{"rbfs"};
+  const std::string dir_ = folder_.Path();
   void Write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
   }
@@ -33,7 +30,6 @@ class FileSystemTest : public ::testing::Test {
     s << in.rdbuf();
     return s.str();
   }
-  std::string dir_;
 };
 
 TEST_F(FileSystemTest, AttributesAndTheirErrors) {

@@ -10,19 +10,15 @@
 #include <future>
 
 #include "platform/SysError.h"
+#include "platform/TestFolder.h"
 
 namespace platform {
 namespace {
 
 class FileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/rbfileXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-  std::string dir_;
+  TTestFolder folder_{"rbfile"};
+  const std::string dir_ = folder_.Path();
 };
 
 TEST_F(FileTest, MissingFileAndMissingFolderGiveDifferentCodes) {

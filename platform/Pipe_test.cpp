@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -109,6 +110,46 @@ TEST(PipeHandles, DisconnectWakesABlockedReaderAndTheEndIsABrokenPipe) {
   CloseHandle(client);
   EXPECT_FALSE(ReadFile(kInvalidPipe, &byte, 1, &n));
   EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
+}
+
+// The handle's time-out bounds a whole WriteFile: a peer that takes a trickle of bytes kept a
+// large write going send after send, each within the bound.
+TEST(PipeHandles, TimeOutBoundsTheWholeWriteAgainstATricklingReader) {
+  const std::string name = UniqueName("trickle");
+  PipeServer server = PipeServer::Create(name);
+  ASSERT_TRUE(server.IsOpen());
+  PipeHandle client =
+      CreateFileA("\\\\.\\pipe\\" + name, kGenericRead | kGenericWrite, 0, kOpenExisting);
+  ASSERT_NE(client, kInvalidPipe);
+  PipeHandle served = server.Accept(1000);
+  ASSERT_NE(served, kInvalidPipe);
+  std::atomic<bool> done{false};
+  std::thread trickle([&] {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    char bytes[4096];
+    uint32_t got = 0;
+    while (!done && std::chrono::steady_clock::now() < give_up) {
+      ReadFile(served, bytes, sizeof(bytes), &got);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  ASSERT_TRUE(SetPipeTimeout(client, 300));
+  const std::string payload(8 << 20, 'w');
+  uint32_t written = 0;
+  const auto start = std::chrono::steady_clock::now();
+  const bool ok =
+      WriteFile(client, payload.data(), static_cast<uint32_t>(payload.size()), &written);
+  const auto spent = std::chrono::steady_clock::now() - start;
+  const uint32_t code = GetLastError();
+  done = true;
+  trickle.join();
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(code, kErrorSemTimeout);
+  EXPECT_LT(written, payload.size());
+  // 0.3 s of bound; the rest is room for a loaded machine, far below the trickle's 20 s.
+  EXPECT_LT(spent, std::chrono::seconds(10));
+  CloseHandle(served);
+  CloseHandle(client);
 }
 
 }  // namespace

@@ -29,8 +29,11 @@ class ChildProcess {
                             const std::vector<std::pair<std::string, std::string>>& env = {});
 
   bool Running() const { return pid_ > 0; }
-  // Asks the child to stop (SIGTERM), as a user or service manager would.
-  bool RequestStop();
+  // How a stop is asked for: as a service manager does (SIGTERM) or as a closing terminal
+  // does (SIGHUP).
+  enum class StopRequest { kTerminate, kHangUp };
+  // Asks the child to stop, as a user, a service manager or a closing terminal would.
+  bool RequestStop(StopRequest how = StopRequest::kTerminate);
   // Waits up to timeout_ms for the child to end; its exit code, or -1 when it did not end in
   // time (it keeps running), or 128 + the signal that ended it.
   int Wait(uint32_t timeout_ms);
@@ -41,8 +44,8 @@ class ChildProcess {
   int pid_ = -1;
 };
 
-// Makes SIGINT and SIGTERM (or their platform's equivalent) set the stop request instead of
-// ending the process, so that the program can clean up. Call once, early in main.
+// Makes SIGINT, SIGTERM and SIGHUP (or their platform's equivalent) set the stop request
+// instead of ending the process, so that the program can clean up. Call once, early in main.
 void InstallStopHandler();
 bool StopRequested();
 

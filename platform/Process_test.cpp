@@ -46,7 +46,8 @@ TEST(ChildProcess, WaitGivesUpInTimeAndStopEndsTheChild) {
   ASSERT_TRUE(child.Running());
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(child.Wait(50), -1);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  // Far below the child's 30 s, with room for a loaded machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_TRUE(child.Running());
   ASSERT_TRUE(child.RequestStop());
   EXPECT_EQ(child.Wait(5000), 128 + SIGTERM);

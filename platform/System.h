@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,9 +24,9 @@ void Sleep(uint32_t ms);
 uint32_t GetTickCount();
 uint64_t GetTickCount64();
 
-// The local date and time as a day number: days since 30 December 1899 (day 0), the fraction
-// being the time of day. 1 January 2000, 18:00 local time is 36526.75.
-double Now();
+// The local wall-clock date and time (the system clock in the current time zone), to the
+// millisecond. util/DayNumbers.h makes the program's day number of it (Now()).
+std::chrono::local_time<std::chrono::milliseconds> LocalNow();
 
 // A GUID in the Windows layout. The text forms print data1..data3 as numbers and data4 byte by
 // byte, upper-case: {8 hex}-{4}-{4}-{4}-{12}.
@@ -48,10 +49,10 @@ Guid NewGuid();
 
 // The user's temporary folder, ending in the delimiter (GetTempPathA). The folder is private to
 // the user: on Linux $XDG_RUNTIME_DIR when set, else ${TMPDIR:-/tmp}/ratenblick-<uid>/, created
-// with mode 0700 when missing. A folder that cannot be trusted (a symbolic link, owned by
-// somebody else, writable by group or others) is refused: the result is false with error 5,
-// and path still receives the refused folder so that the caller can name it. Other failures
-// (the folder cannot be created or is not a folder) give their own codes.
+// with its missing parents, mode 0700, when missing. A folder that cannot be trusted (a symbolic
+// link, owned by somebody else, open to group or others) is refused: the result is false with error
+// 5, and path still receives the refused folder so that the caller can name it. Other failures (the
+// folder cannot be created or is not a folder) give their own codes.
 bool GetTempPath(std::string& path);
 
 // The folder of the running program's file, ending in the delimiter; empty with the last

@@ -13,6 +13,7 @@
 
 #include "platform/SysError.h"
 #include "platform/TempPath_posix.h"
+#include "platform/TestFolder.h"
 
 namespace platform {
 namespace {
@@ -59,31 +60,33 @@ TEST(Clock, SleepWaitsAndTicksAdvance) {
   EXPECT_GE(static_cast<uint32_t>(GetTickCount() - start32), 30u);
 }
 
-TEST(Clock, NowIsTheLocalDayNumber) {
-  // Independent route: seconds since 1970 shifted by the local offset, 25569 days to 1970.
+TEST(Clock, LocalNowIsTheWallClockInTheTimeZone) {
+  using namespace std::chrono;
+  // Independent route: seconds since 1970 shifted by the local offset.
   const time_t t = std::time(nullptr);
   tm local{};
   localtime_r(&t, &local);
-  const double expected = 25569.0 + static_cast<double>(t + local.tm_gmtoff) / 86400.0;
-  EXPECT_NEAR(Now(), expected, 3.0 / 86400.0);
+  const local_time<seconds> expected{seconds{t + local.tm_gmtoff}};
+  EXPECT_LT(abs(LocalNow() - expected), seconds(3));
 }
 
-TEST(Clock, NowFollowsTheTimeZone) {
+TEST(Clock, LocalNowFollowsTheTimeZone) {
+  using namespace std::chrono;
   const char* old = std::getenv("TZ");
   const std::string saved = old ? old : "";
   ::setenv("TZ", "UTC0", 1);
   ::tzset();
-  const double utc = Now();
+  const auto utc = LocalNow();
   ::setenv("TZ", "XYZ-5", 1);  // five hours east of UTC
   ::tzset();
-  const double east = Now();
+  const auto east = LocalNow();
   if (old) {
     ::setenv("TZ", saved.c_str(), 1);
   } else {
     ::unsetenv("TZ");
   }
   ::tzset();
-  EXPECT_NEAR(east - utc, 5.0 / 24.0, 2.0 / 86400.0);
+  EXPECT_LT(abs(east - utc - hours(5)), seconds(2));
 }
 
 TEST(ProgramFolder, IsTheFolderOfThisExecutable) {
@@ -96,15 +99,9 @@ TEST(ProgramFolder, IsTheFolderOfThisExecutable) {
 
 class PrivateFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/rbsysXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    base_ = tmpl;
-    uid_ = static_cast<uint32_t>(::geteuid());
-  }
-  void TearDown() override { std::system(("rm -rf '" + base_ + "'").c_str()); }
-  std::string base_;
-  uint32_t uid_ = 0;
+  TTestFolder folder_{"rbsys"};
+  const std::string base_ = folder_.Path();
+  const uint32_t uid_ = static_cast<uint32_t>(::geteuid());
 };
 
 TEST(ChoosePrivateTempFolder, PrefersTheRuntimeFolderThenTmpDir) {
@@ -162,7 +159,33 @@ TEST_F(PrivateFolderTest, UntrustedFoldersAreRefused) {
   const std::string file = base_ + "/file";
   ASSERT_EQ(std::system(("touch '" + file + "'").c_str()), 0);
   EXPECT_EQ(EnsurePrivateFolder(file, uid_), kErrorDirectory) << "not a folder";
-  EXPECT_EQ(EnsurePrivateFolder(base_ + "/none/sub", uid_), kErrorPathNotFound);
+  EXPECT_EQ(EnsurePrivateFolder(file + "/sub", uid_), kErrorPathNotFound) << "parent is a file";
+
+  // Made by a generic folder creation (mkdir -p, mode 0755): readable by all, never private.
+  const std::string generic = base_ + "/generic";
+  ASSERT_EQ(::mkdir(generic.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(generic.c_str(), 0755), 0);
+  EXPECT_EQ(EnsurePrivateFolder(generic, uid_), kErrorAccessDenied) << "readable by others";
+}
+
+// A private folder whose parents were missing was once left uncreated; a later generic folder
+// creation made the chain with mode 0755, which was then taken as private.
+TEST_F(PrivateFolderTest, MissingParentsAreCreatedAndTheFolderIsPrivate) {
+  struct Case {
+    const char* name;
+    std::string folder;
+  } cases[] = {
+      {"one missing parent", base_ + "/none/sub/"},
+      {"three missing parents", base_ + "/a/b/c/private"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(EnsurePrivateFolder(c.folder, uid_), kErrorSuccess);
+    struct stat st {};
+    ASSERT_EQ(::lstat(c.folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+  }
 }
 
 TEST_F(PrivateFolderTest, ForeignOwnerIsRefusedWhenOwnershipCanBeGiven) {

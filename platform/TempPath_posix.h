@@ -14,9 +14,10 @@ namespace platform {
 std::string ChoosePrivateTempFolder(const char* runtime_dir, const char* tmp_dir, uint32_t uid);
 
 // Makes sure that folder (without or with a trailing '/') is a private folder of user uid:
-// creates it with mode 0700 when missing, then refuses a symbolic link, a folder owned by
-// another user or one writable by group or others with 5 (access denied), and something that
-// is not a folder with 267. Returns 0 when the folder can be trusted, else the Windows code.
+// creates it and its missing parents with mode 0700, then refuses a symbolic link, a folder
+// owned by another user or one that group or others may use at all (mode beyond 0700) with 5
+// (access denied), and something that is not a folder with 267. Returns 0 when the folder can
+// be trusted, else the Windows code (3 when even the parents cannot be made).
 uint32_t EnsurePrivateFolder(const std::string& folder, uint32_t uid);
 
 }  // namespace platform

@@ -5,12 +5,14 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <utility>
 
+#include "platform/Ascii.h"
 #include "platform/File.h"
 #include "platform/Pipe.h"
 #include "platform/SysError.h"
@@ -39,16 +41,6 @@ uint32_t ErrnoCode(int err) {
     default:
       return ErrorFromErrno(err);
   }
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // The pipe folder in the file system's encoding, ending in '/'; empty with the error set.
@@ -150,7 +142,8 @@ bool PipeSocketPath(std::string_view pipe_path, std::string& socket_path) {
   std::string_view host = rest.substr(0, host_end);
   rest = rest.substr(host_end + 1);
   size_t pipe_end = rest.find('\\');
-  if (pipe_end == std::string_view::npos || !EqualsNoCase(rest.substr(0, pipe_end), "pipe")) {
+  if (pipe_end == std::string_view::npos ||
+      !EqualsIgnoringAsciiCase(rest.substr(0, pipe_end), "pipe")) {
     return Fail(kErrorInvalidName);
   }
   if (host != ".") return Fail(kErrorFileNotFound);
@@ -213,12 +206,32 @@ bool WriteFile(PipeHandle pipe, const void* buffer, uint32_t count, uint32_t* by
   if (bytes_written != nullptr) *bytes_written = 0;
   int fd = FdOf(pipe);
   if (fd < 0) return Fail(kErrorInvalidHandle);
+  // The handle's time-out bounds the whole call, not each send: a peer that takes a few bytes
+  // now and then must not stretch one write without end.
+  timeval tv{};
+  socklen_t tv_size = sizeof(tv);
+  int64_t bound_ms = 0;
+  if (::getsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, &tv_size) == 0) {
+    bound_ms = static_cast<int64_t>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+  }
+  const uint64_t deadline = GetTickCount64() + static_cast<uint64_t>(bound_ms);
   const char* p = static_cast<const char*>(buffer);
   uint32_t done = 0;
   while (done < count) {
-    ssize_t n = ::send(fd, p + done, count - done, MSG_NOSIGNAL);
+    if (bound_ms > 0) {
+      const uint64_t now = GetTickCount64();
+      if (now >= deadline) return Fail(kErrorSemTimeout);
+      pollfd pfd{fd, POLLOUT, 0};
+      const int rc =
+          ::poll(&pfd, 1, static_cast<int>(std::min<uint64_t>(deadline - now, INT32_MAX)));
+      if (rc < 0 && errno == EINTR) continue;
+      if (rc < 0) return Fail(ErrnoCode(errno));
+      if (rc == 0) return Fail(kErrorSemTimeout);
+    }
+    ssize_t n =
+        ::send(fd, p + done, count - done, MSG_NOSIGNAL | (bound_ms > 0 ? MSG_DONTWAIT : 0));
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR || (bound_ms > 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) continue;
       return Fail(ErrnoCode(errno));
     }
     done += static_cast<uint32_t>(n);

@@ -80,9 +80,9 @@ ChildProcess ChildProcess::Start(const std::string& program, const std::vector<s
   return child;
 }
 
-bool ChildProcess::RequestStop() {
+bool ChildProcess::RequestStop(StopRequest how) {
   if (pid_ <= 0) return false;
-  return ::kill(pid_, SIGTERM) == 0;
+  return ::kill(pid_, how == StopRequest::kHangUp ? SIGHUP : SIGTERM) == 0;
 }
 
 int ChildProcess::Wait(uint32_t timeout_ms) {
@@ -120,6 +120,7 @@ void InstallStopHandler() {
   action.sa_flags = 0;  // no SA_RESTART: a blocking wait returns and sees the request
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGHUP, &action, nullptr);  // a closed terminal: clean up like on SIGTERM
 }
 
 bool StopRequested() {

@@ -33,18 +33,6 @@ std::string WithSlash(std::string path) {
   return path;
 }
 
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian calendar).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-constexpr int64_t kDayNumberOf1970 = 25569;  // 1 January 1970 counted from 30 December 1899
-
 void AppendHex(std::string& out, uint64_t value, int digits) {
   static const char kHex[] = "0123456789ABCDEF";
   for (int i = digits - 1; i >= 0; --i)
@@ -110,19 +98,16 @@ uint32_t GetTickCount() {
   return static_cast<uint32_t>(GetTickCount64());
 }
 
-double Now() {
+std::chrono::local_time<std::chrono::milliseconds> LocalNow() {
+  using namespace std::chrono;
   timespec ts{};
   ::clock_gettime(CLOCK_REALTIME, &ts);
   time_t secs = ts.tv_sec;
   tm local{};
   ::localtime_r(&secs, &local);
-  const int64_t days = DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                                     static_cast<unsigned>(local.tm_mday));
-  // A leap second (tm_sec 60) is folded into the last second of the day.
-  const int sec = local.tm_sec > 59 ? 59 : local.tm_sec;
-  const double ms_of_day = ((local.tm_hour * 60.0 + local.tm_min) * 60.0 + sec) * 1000.0 +
-                           static_cast<double>(ts.tv_nsec / 1000000);
-  return static_cast<double>(days + kDayNumberOf1970) + ms_of_day / 86400000.0;
+  // The zone's offset at this moment, as the system knows it; a leap second is folded in.
+  return local_time<milliseconds>{seconds{secs + local.tm_gmtoff}} +
+         milliseconds{ts.tv_nsec / 1000000};
 }
 
 std::string Guid::ToText36() const {
@@ -170,6 +155,21 @@ std::string ChoosePrivateTempFolder(const char* runtime_dir, const char* tmp_dir
   return base + "ratenblick-" + std::to_string(uid) + "/";
 }
 
+namespace {
+
+// mkdir -p with mode 0700 for every folder it makes; 0 or errno. A folder that another process
+// makes in the meantime counts as made.
+int MakeFolderChain(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return 0;
+  if (errno != ENOENT) return errno;
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return ENOENT;
+  if (const int err = MakeFolderChain(path.substr(0, slash)); err != 0) return err;
+  return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST ? 0 : errno;
+}
+
+}  // namespace
+
 uint32_t EnsurePrivateFolder(const std::string& folder, uint32_t uid) {
   std::string path = folder;
   while (path.size() > 1 && path.back() == '/')
@@ -178,15 +178,17 @@ uint32_t EnsurePrivateFolder(const std::string& folder, uint32_t uid) {
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno != ENOENT) return ErrorFromErrno(errno);
     // Another process may create it between the two calls; lstat below decides either way.
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-      return errno == ENOENT ? kErrorPathNotFound : ErrorFromErrno(errno);
+    if (const int err = MakeFolderChain(path); err != 0) {
+      return err == ENOENT ? kErrorPathNotFound : ErrorFromErrno(err);
     }
     if (::lstat(path.c_str(), &st) != 0) return ErrorFromErrno(errno);
   }
   if (S_ISLNK(st.st_mode)) return kErrorAccessDenied;
   if (!S_ISDIR(st.st_mode)) return kErrorDirectory;
   if (st.st_uid != uid) return kErrorAccessDenied;
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return kErrorAccessDenied;
+  // Private means no access for group or others at all: a folder with 0755, as a generic
+  // folder creation leaves it, was not made to be private and is not taken for it.
+  if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) return kErrorAccessDenied;
   return kErrorSuccess;
 }
 

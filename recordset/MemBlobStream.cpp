@@ -13,10 +13,6 @@ namespace {
 // Blobs are byte strings of the platform's 32-bit length.
 constexpr int64_t kMaxBlobSize = std::numeric_limits<int32_t>::max();
 
-bool Editing(const TVirtualDataSet& ds) {
-  return ds.State() == TDataSetState::dsEdit || ds.State() == TDataSetState::dsInsert;
-}
-
 int64_t SaturatingAdd(int64_t a, int64_t b) {
   int64_t r;
   if (__builtin_add_overflow(a, b, &r))
@@ -38,10 +34,8 @@ TMemBlobStream::TMemBlobStream(TField& field, TBlobStreamMode mode)
     throw EInvalidCast("Invalid class typecast");
   const bool writing = mode != TBlobStreamMode::bmRead;
   if (writing && !field.Modified()) {
-    if (!dataset_.Loading() && field.ReadOnly())
-      throw EDatabaseError("Feld '" + field.DisplayName() + "' kann nicht ver\xE4ndert werden");
-    if (!Editing(dataset_))
-      throw EDatabaseError("Datenmenge weder im Editier- noch im Einf\xFCgemodus");
+    dataset_.CheckNotReadOnly(field);
+    dataset_.CheckEditing();
   }
   buffer_ = dataset_.GetActiveBuffer();
   if (buffer_ == nullptr || field.blob_index_ < 0 ||
@@ -88,7 +82,7 @@ std::string* TMemBlobStream::WritableBlob() {
     return nullptr;
   // The edit may have ended since the stream was opened: the buffer then shows a stored record
   // that only Edit may change, or another record's edit that this stream was not opened for.
-  if (!Editing(dataset_) || dataset_.edit_session_ != edit_session_) return nullptr;
+  if (!dataset_.Editing() || dataset_.edit_session_ != edit_session_) return nullptr;
   auto index = static_cast<size_t>(field_.blob_index_);
   return index < buffer_->blobs.size() ? &buffer_->blobs[index] : nullptr;
 }

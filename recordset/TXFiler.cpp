@@ -9,6 +9,7 @@
 
 #include "json/Utf8.h"
 #include "platform/CodePage.h"
+#include "util/Coding.h"
 #include "util/Errors.h"
 
 namespace rb {
@@ -57,11 +58,8 @@ void EncodeExtended(long double value, unsigned char out[10]) {
       exponent = 0;
     }
   }
-  for (int i = 0; i < 8; ++i)
-    out[i] = static_cast<unsigned char>(significand >> (8 * i));
-  const int top = exponent | (negative ? 0x8000 : 0);
-  out[8] = static_cast<unsigned char>(top & 0xFF);
-  out[9] = static_cast<unsigned char>(top >> 8);
+  EncodeFixed<uint64_t>(out, significand);
+  EncodeFixed16(out + 8, static_cast<uint16_t>(exponent | (negative ? 0x8000 : 0)));
 }
 
 long double DecodeExtended(const unsigned char in[10]) {
@@ -70,17 +68,15 @@ long double DecodeExtended(const unsigned char in[10]) {
     // Where long double is the x87 format itself, a normal number (integer bit set, exponent
     // neither 0 nor all ones) is these very bytes; the general path below costs a scaling call
     // per value, which dominates loading a record set of amounts and dates.
-    const int top = in[8] | (in[9] << 8);
+    const int top = DecodeFixed16(in + 8);
     if ((in[7] & 0x80) != 0 && (top & kMaxExponent) != 0 && (top & kMaxExponent) != kMaxExponent) {
       long double value = 0;
       std::memcpy(&value, in, 10);
       return value;
     }
   }
-  uint64_t significand = 0;
-  for (int i = 7; i >= 0; --i)
-    significand = (significand << 8) | in[i];
-  const int top = in[8] | (in[9] << 8);
+  const uint64_t significand = DecodeFixed<uint64_t>(in);
+  const int top = DecodeFixed16(in + 8);
   const bool negative = (top & 0x8000) != 0;
   const int exponent = top & kMaxExponent;
   long double value;
@@ -152,7 +148,7 @@ uint8_t TXReader::ReadByte() {
 uint32_t TXReader::ReadUInt32() {
   unsigned char b[4];
   ReadBytes(b, 4);
-  return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
+  return DecodeFixed32(b);
 }
 
 std::string TXReader::ReadPayload(int64_t count) {
@@ -214,7 +210,7 @@ int32_t TXReader::ReadInteger() {
     case vaInt16: {
       unsigned char b[2];
       ReadBytes(b, 2);
-      return static_cast<int16_t>(b[0] | b[1] << 8);
+      return static_cast<int16_t>(DecodeFixed16(b));
     }
     case vaInt32:
       return static_cast<int32_t>(ReadUInt32());
@@ -262,8 +258,7 @@ std::u16string TXReader::ReadWideString() {
       const std::string bytes = ReadPayload(int64_t{ReadUInt32()} * 2);
       std::u16string text(bytes.size() / 2, u'\0');
       for (size_t i = 0; i < text.size(); ++i) {
-        text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                        static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+        text[i] = static_cast<char16_t>(DecodeFixed16(bytes.data() + 2 * i));
       }
       return text;
     }
@@ -447,10 +442,8 @@ void TXWriter::WriteBoolean(bool value) {
 }
 
 void TXWriter::WriteInteger(int32_t value) {
-  const auto u = static_cast<uint32_t>(value);
-  const unsigned char bytes[4] = {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8),
-                                  static_cast<unsigned char>(u >> 16),
-                                  static_cast<unsigned char>(u >> 24)};
+  unsigned char bytes[4];
+  EncodeFixed32(bytes, static_cast<uint32_t>(value));
   if (value >= -128 && value <= 127) {
     WriteValue(vaInt8);
     WriteBytes(bytes, 1);
@@ -471,9 +464,8 @@ void TXWriter::WriteFloat(long double value) {
 }
 
 void TXWriter::WriteCount(uint32_t count) {
-  const unsigned char bytes[4] = {
-      static_cast<unsigned char>(count), static_cast<unsigned char>(count >> 8),
-      static_cast<unsigned char>(count >> 16), static_cast<unsigned char>(count >> 24)};
+  unsigned char bytes[4];
+  EncodeFixed32(bytes, count);
   WriteBytes(bytes, 4);
 }
 

@@ -1,6 +1,7 @@
 // The in-memory record set: fields made from definitions (name, type code, size), records held
-// in memory in a store, a cursor over them, editing through a small state machine, and loading
-// and saving through a stream format (TBinaryStreamFormat: the binary record-set stream).
+// in memory in a store (recordset/RecordStore.h), a cursor over them, editing through a small
+// state machine, and loading and saving through a stream format (recordset/BinaryStreamFormat.h:
+// the binary record-set stream). This header is the unit's umbrella and brings both in.
 //
 //   TVirtualDataSet ds;
 //   ds.LoadFieldDefsFromText("ID,3,0\r\nWW_NETTO,6,0\r\n", true);   // defines and opens
@@ -34,7 +35,8 @@
 //   copy.CopyFrom(&ds);                                      // structure and every record
 //   auto blob = ds.CreateBlobStream(*ds.FieldByName("NOTE"), TBlobStreamMode::bmReadWrite);
 // Search words that are not numbers, dates or Booleans never match fields of those types and
-// raise nothing; a blob stream never reads or writes outside its blob.
+// raise nothing; null number fields match no word at all; a blob stream never reads or writes
+// outside its blob.
 //
 // One thread at a time.
 #pragma once
@@ -45,9 +47,12 @@
 #include <string>
 #include <vector>
 
+#include "recordset/BinaryStreamFormat.h"
+#include "recordset/RecordStore.h"
 #include "recordset/TXFiler.h"
 #include "recordset/UBTree.h"
 #include "util/Errors.h"
+#include "util/Files.h"
 #include "util/Streams.h"
 #include "util/Variant.h"
 
@@ -55,6 +60,9 @@ namespace rb {
 
 class TVirtualDataSet;
 class TCustomDataProvider;
+
+// How a records file is opened: 10 attempts, 100 ms apart.
+RetryPolicy RecordsFileRetry();
 class TMemBlobStream;
 
 // Builds the upper-case table of the search's case-insensitive comparisons from the code
@@ -149,17 +157,24 @@ class TFieldDefs {
 // The bytes a type keeps in the values area after its presence byte; -1 for a type that is not
 // kept there (blobs and the structured types without storage).
 int FieldValueWidth(TFieldType type, int size);
-bool IsBlobType(TFieldType type);
 
-// One record's working copy: what the cursor shows, or what an edit or insert changes.
-struct TRecordBuffer {
-  std::vector<uint8_t> values;
-  std::vector<std::string> blobs;
-  std::vector<uint8_t> calculated;  // presence byte and value of each calculated field
-  uint32_t record_id = 0;
-  int32_t index = -1;
-  bool current = false;  // holds a stored record (bookmark valid)
+// What a field type keeps, in the few classes that value conversion, copying, searching and the
+// stream format decide by. Within a class only the width (or unit) of the stored value differs.
+enum class TValueClass {
+  kNone,     // nothing of its own: the types without a field and the structured types
+  kInteger,  // ftSmallint, ftInteger, ftWord, ftAutoInc, ftLargeint
+  kBoolean,  // ftBoolean
+  kFloat,    // ftFloat, ftCurrency: a double
+  kFixed,    // ftBCD: a count of ten-thousandths
+  kDate,     // ftDate, ftTime, ftDateTime: a day number
+  kText,     // ftString, ftFixedChar
+  kBytes,    // ftBytes, ftVarBytes
+  kBlob,     // ftBlob to ftTypedBinary: a byte string outside the values area
 };
+TValueClass ValueClassOf(TFieldType type);
+inline bool IsBlobType(TFieldType type) {
+  return ValueClassOf(type) == TValueClass::kBlob;
+}
 
 class TField {
  public:
@@ -214,6 +229,10 @@ class TField {
   const std::string* Blob() const;
   void StoreBytes(const void* data, int count);  // count -1: null
   void StoreBlob(const std::string& bytes);
+  // The stored value of an integer or date class field at its width or unit; REQUIRES not null.
+  int64_t StoredInteger() const;
+  double StoredDate() const;
+  void StoreInteger(int64_t value);
   [[noreturn]] void ConvertError(const std::string& type_name) const;
 
   TVirtualDataSet& dataset_;
@@ -237,137 +256,6 @@ class TField {
 // Copies source's value of the current record into target, converting by target's type (null
 // stays null); raises as the target's setters do. Structured fields are skipped.
 void AssignFieldValue(TField& target, const TField& source);
-
-// One stored record: its id, values area and blob strings. The values area lives in the same
-// allocation as the record (one allocation per record), so records are made with New and freed
-// with Free, never with new and delete.
-class TRecordData final {
- public:
-  enum : uint8_t { kCreated = 0, kStoredFromEdit = 1, kStoredFromInsert = 2 };
-  enum : uint8_t { kAppended = 1, kInserted = 2 };
-
-  static TRecordData* New(int values_size, int blob_count, uint8_t creation_mode);
-  static void Free(TRecordData* record);
-  struct Deleter {
-    void operator()(TRecordData* record) const { Free(record); }
-  };
-
-  TRecordData(const TRecordData&) = delete;
-  TRecordData& operator=(const TRecordData&) = delete;
-
-  uint32_t RecordId() const { return record_id_; }
-  uint8_t Status() const { return status_; }
-  uint8_t CreationMode() const { return creation_mode_; }
-  uint8_t* Values() { return reinterpret_cast<uint8_t*>(this) + sizeof(TRecordData); }
-  const uint8_t* Values() const {
-    return reinterpret_cast<const uint8_t*>(this) + sizeof(TRecordData);
-  }
-  std::string* Blobs() { return blobs_.get(); }
-
-  void Store(const TRecordBuffer& buffer, uint8_t status);
-  void CopyTo(TRecordBuffer& buffer) const;
-
- private:
-  TRecordData(int values_size, int blob_count, uint8_t creation_mode);
-  ~TRecordData() = default;
-
-  std::unique_ptr<std::string[]> blobs_;
-  int32_t values_size_;
-  int32_t blob_count_;
-  uint32_t record_id_;
-  uint8_t status_ = kCreated;
-  uint8_t creation_mode_;
-};
-
-// A 32-bit record identifier, unique within the process for 2^32 records.
-uint32_t NewRecordId();
-
-// A growable array of record references. Does not own what it holds.
-class TFastList {
- public:
-  static constexpr int kMaxListSize = 134217727;
-
-  TFastList() = default;
-  TFastList(const TFastList&) = delete;
-  TFastList& operator=(const TFastList&) = delete;
-  virtual ~TFastList() = default;
-
-  int Count() const { return count_; }
-  int Capacity() const { return capacity_; }
-  TRecordData* Get(int index) const;
-  void Put(int index, TRecordData* item);
-  int Add(TRecordData* item);
-  void Insert(int index, TRecordData* item);
-  void Delete(int index);
-  void SetCapacity(int capacity);
-  void SetCount(int count);  // new entries are null
-  void Clear();
-
- protected:
-  virtual void Grow();
-  [[noreturn]] virtual void Error(const char* format, int data);
-
- private:
-  std::unique_ptr<TRecordData*[]> items_;
-  int count_ = 0;
-  int capacity_ = 0;
-};
-
-// The store and cursor: owns the records in its list; index -1 is before the first record,
-// Count() after the last.
-class TCustomDataProvider {
- public:
-  enum class TGetMode { gmCurrent, gmNext, gmPrior };
-  enum class TGetResult { grOK, grBOF, grEOF };
-
-  explicit TCustomDataProvider(TVirtualDataSet& owner);
-  TCustomDataProvider(const TCustomDataProvider&) = delete;
-  TCustomDataProvider& operator=(const TCustomDataProvider&) = delete;
-  virtual ~TCustomDataProvider();
-
-  virtual void Clear();
-  virtual bool IsAtFirst() const { return index_ < 1; }
-  virtual bool IsAtLast() const { return index_ >= list_.Count() - 1; }
-  virtual int GetIndex() const { return index_; }
-  virtual void SetIndex(int index) { index_ = index; }
-  virtual int RecordCount() const { return list_.Count(); }
-  [[noreturn]] virtual void SetRecordCount(int count);
-  virtual int RecNo() const;
-  virtual void SetRecNo(int rec_no);
-  // Raises EBookMarkOutOfList for an index outside the list.
-  virtual void GotoBookmark(int index);
-  virtual bool UsesTemporaryCopy() const { return false; }
-  virtual void GoBeforeFirst() { index_ = -1; }
-  virtual void GoAfterLast() { index_ = list_.Count(); }
-  // Appends (index Count()-1) or inserts at the index (0 when -1), then stores the buffer.
-  virtual void AddRecord(const TRecordBuffer& buffer, bool append);
-  virtual void FinishTemporaryCopy() {}
-  virtual bool FilterRecord(const TRecordBuffer&) const { return true; }
-  virtual TGetResult GetRecord(TRecordBuffer& buffer, TGetMode mode);
-
-  // Stores an edit (overwrites the current record) or an insert (new record at the index, or
-  // appended when the index is at or past the end).
-  void PostBuffer(const TRecordBuffer& buffer, bool inserting);
-  void DeleteCurrent();
-  TFastList& List() { return list_; }
-  const TFastList& List() const { return list_; }
-  bool Resyncing() const { return resync_; }
-  void SetResyncing(bool value) { resync_ = value; }
-
- protected:
-  TRecordData* NewRecord(uint8_t mode, int position);
-  TVirtualDataSet& owner_;
-
- private:
-  TFastList list_;
-  int index_ = -1;
-  bool resync_ = false;
-};
-
-class TDataProvider : public TCustomDataProvider {
- public:
-  using TCustomDataProvider::TCustomDataProvider;
-};
 
 // The lower-cased name cache over the record set's fields; remembers misses too.
 class TFieldHelper {
@@ -449,11 +337,11 @@ class TVirtualDataSet {
   // Records through a stream format. The record set must be open; records are added to those
   // present and the cursor ends on the first record.
   virtual int LoadFromStream(TStream& stream, TCustomStreamFormat& format);
-  // Up to 10 tries 100 ms apart to open the file (others may read, not write); 0 when none works.
-  int LoadFromFile(const std::string& path, TCustomStreamFormat& format);
+  // Opens the file (others may read, not write) with the attempts of retry, by default
+  // RecordsFileRetry(): 10 tries 100 ms apart; 0 when none works.
+  int LoadFromFile(const std::string& path, TCustomStreamFormat& format,
+                   const RetryPolicy& retry = RecordsFileRetry());
   void SaveToStream(TStream& stream, TCustomStreamFormat& format);
-  // How LoadFromFile waits between tries (milliseconds); tests replace it.
-  static void SetRetryWait(std::function<void(uint32_t)> wait);
 
   // Search. field_names: "*" for every field, else names separated by ";" (an unknown name
   // raises the not-found error). key_values: words separated by commas or blanks; a word in
@@ -529,6 +417,14 @@ class TVirtualDataSet {
   friend class TCustomDataProvider;
   friend class TMemBlobStream;
   void CheckActive() const;
+  // The checks of writing a field's value, shared by the fields and the blob streams:
+  // "Feld '%s' kann nicht verändert werden" for a read-only field unless loading, and
+  // "Datenmenge weder im Editier- noch im Einfügemodus" outside editing and inserting.
+  void CheckNotReadOnly(const TField& field) const;
+  bool Editing() const {
+    return state_ == TDataSetState::dsEdit || state_ == TDataSetState::dsInsert;
+  }
+  void CheckEditing() const;
   void CheckWritable(TField& field);
   void FieldChanged(TField* field);
   void DataSetChanged() { FieldChanged(nullptr); }
@@ -574,61 +470,6 @@ class TVirtualDataSet {
   bool cursor_open_ = false;
   int disable_count_ = 0;
   uint32_t edit_session_ = 0;  // counts EditBoundary calls
-};
-
-// The abstract record-set stream format. The record set drives one load as BeginRead, ReadData,
-// EndRead (EndRead also when the others fail), one save as BeginWrite, WriteData, EndWrite.
-class TCustomStreamFormat {
- public:
-  static constexpr int32_t kMinBufferSize = 16384;
-
-  TCustomStreamFormat() = default;
-  TCustomStreamFormat(const TCustomStreamFormat&) = delete;
-  TCustomStreamFormat& operator=(const TCustomStreamFormat&) = delete;
-  virtual ~TCustomStreamFormat();
-
-  virtual void SetBufferSize(int32_t size) = 0;
-  virtual void BeginWrite(TVirtualDataSet& dataset) = 0;
-  virtual void WriteData(TVirtualDataSet& dataset) = 0;
-  virtual void EndWrite(TVirtualDataSet& dataset) = 0;
-  virtual void BeginRead(TVirtualDataSet& dataset) = 0;
-  virtual int ReadData(TVirtualDataSet& dataset) = 0;
-  virtual void PositionAfterRead(TVirtualDataSet& dataset) = 0;
-  virtual void EndRead(TVirtualDataSet& dataset) = 0;
-
-  int32_t BufferSize() const { return buffer_size_; }
-  TStream* Stream() const { return stream_; }
-  void SetStream(TStream* stream) { stream_ = stream; }
-
- protected:
-  TStream* stream_ = nullptr;
-  TStream* working_ = nullptr;
-  int32_t buffer_size_ = kMinBufferSize;
-  std::unique_ptr<TXWriter> writer_;
-  std::unique_ptr<TXReader> reader_;
-  int64_t stream_size_ = 0;
-  bool suspended_notifications_ = false;
-};
-
-// The binary record-set stream:
-//   "TPF0" 01 { 01 { <integer> { <null marker> [value] }per field }+ 00 }* 00
-// little-endian throughout; values are tagged as in recordset/TXFiler.h. One record
-// ID=7 (ftInteger), WW_NETTO=1.5 (ftFloat), POT=null (ftInteger) is the 26 bytes
-//   54 50 46 30 01 01 02 00 08 02 07 08 05 00 00 00 00 00 00 00 C0 FF 3F 09 00 00
-class TBinaryStreamFormat : public TCustomStreamFormat {
- public:
-  // Sizes below 16384 are raised to 16384.
-  void SetBufferSize(int32_t size) override;
-  void BeginWrite(TVirtualDataSet& dataset) override;
-  void WriteData(TVirtualDataSet& dataset) override;
-  void EndWrite(TVirtualDataSet& dataset) override;
-  void BeginRead(TVirtualDataSet& dataset) override;
-  int ReadData(TVirtualDataSet& dataset) override;
-  void PositionAfterRead(TVirtualDataSet& dataset) override;
-  void EndRead(TVirtualDataSet& dataset) override;
-
- private:
-  void ReadValueGroup(TVirtualDataSet& dataset);
 };
 
 }  // namespace rb

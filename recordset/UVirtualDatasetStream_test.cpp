@@ -311,6 +311,35 @@ TEST(BinaryStreamFormat, PresizesTheRecordListFromTheStreamSize) {
   EXPECT_EQ(ds.FieldByName("S")->AsString(), "x");
 }
 
+// A stream that reports a size near 2^63 (a device, a broken file system) around real bytes.
+class HugeSizeStream : public TMemoryStream {
+ public:
+  using TMemoryStream::TMemoryStream;
+  int64_t GetSize() override { return INT64_MAX - 1; }
+};
+
+TEST(BinaryStreamFormat, PresizingCapsAReportedSizeNearTwoToTheSixtyThird) {
+  struct Case {
+    const char* name;
+    const char* defs;
+  } cases[] = {
+      {"one Boolean field", "B,5,0\r\n"},
+      {"one string of one character", "S,1,1\r\n"},
+      {"integer and float", "ID,3,0\r\nN,6,0\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TVirtualDataSet ds;
+    ds.LoadFieldDefsFromText(c.defs, true);
+    ASSERT_GT(ds.RecordDataSize(), 0);
+    HugeSizeStream stream(kSig + Bytes({1, 0}));
+    TBinaryStreamFormat format;
+    EXPECT_EQ(ds.LoadFromStream(stream, format), 0);
+    const int64_t limit = (1 << 20) + (1 << 20) / 50;  // the hint's ceiling, not a gigabyte
+    EXPECT_EQ(ds.Provider().List().Capacity(), limit);
+  }
+}
+
 // A stream of several records; every prefix must fail cleanly and keep the complete records.
 std::string MultiRecordStream(int records) {
   TVirtualDataSet ds;
@@ -375,11 +404,12 @@ TEST(BinaryStreamFormat, HugeDeclaredLengthDoesNotAllocateIt) {
 
 TEST(BinaryStreamFormat, LoadFromFileTriesTenTimesThenGivesZero) {
   std::vector<uint32_t> waits;
-  TVirtualDataSet::SetRetryWait([&](uint32_t ms) { waits.push_back(ms); });
+  RetryPolicy retry = RecordsFileRetry();
+  retry.sleep = [&](uint32_t ms) { waits.push_back(ms); };
   TVirtualDataSet ds;
   DefineExample(ds);
   TBinaryStreamFormat format;
-  EXPECT_EQ(ds.LoadFromFile("/nonexistent-dir/records.vds", format), 0);
+  EXPECT_EQ(ds.LoadFromFile("/nonexistent-dir/records.vds", format, retry), 0);
   EXPECT_EQ(waits, std::vector<uint32_t>(9, 100));
   EXPECT_TRUE(ds.Active());
   EXPECT_TRUE(ds.IsEmpty());
@@ -390,11 +420,10 @@ TEST(BinaryStreamFormat, LoadFromFileTriesTenTimesThenGivesZero) {
     file.WriteBuffer(kExample.data(), static_cast<int64_t>(kExample.size()));
   }
   waits.clear();
-  EXPECT_EQ(ds.LoadFromFile(path, format), 1);
+  EXPECT_EQ(ds.LoadFromFile(path, format, retry), 1);
   EXPECT_TRUE(waits.empty());
   EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 7);
   std::remove(path.c_str());
-  TVirtualDataSet::SetRetryWait(nullptr);
 }
 
 TEST(BinaryStreamFormat, LoadNeedsAnOpenRecordSet) {

@@ -33,6 +33,23 @@ std::vector<int> Walk(TVirtualDataSet& ds) {
 
 // ---------------------------------------------------------------------------------------------
 
+// Every one of the thirty types in its value class: conversion, copying, search and the stream
+// format all decide by it.
+TEST(FieldTypes, EveryTypeHasItsValueClass) {
+  using C = TValueClass;
+  const C expected[30] = {
+      C::kNone,  C::kText,    C::kInteger, C::kInteger, C::kInteger, C::kBoolean,  // 0-5
+      C::kFloat, C::kFloat,   C::kFixed,   C::kDate,    C::kDate,    C::kDate,     // 6-11
+      C::kBytes, C::kBytes,   C::kInteger, C::kBlob,    C::kBlob,    C::kBlob,     // 12-17
+      C::kBlob,  C::kBlob,    C::kBlob,    C::kBlob,    C::kNone,    C::kText,     // 18-23
+      C::kNone,  C::kInteger, C::kNone,    C::kNone,    C::kNone,    C::kNone,     // 24-29
+  };
+  for (int t = 0; t < 30; ++t) {
+    EXPECT_EQ(ValueClassOf(static_cast<TFieldType>(t)), expected[t]) << "type " << t;
+    EXPECT_EQ(IsBlobType(static_cast<TFieldType>(t)), expected[t] == C::kBlob) << "type " << t;
+  }
+}
+
 TEST(FastList, GrowsByFourThenSixteenThenAQuarter) {
   TFastList list;
   std::vector<int> capacities;
@@ -289,6 +306,55 @@ TEST(Cursor, WalksBothWaysWithFlagsAndRecordNumbers) {
   ds.SetRecNo(4);  // out of range: nothing happens
   ds.SetRecNo(0);
   EXPECT_EQ(ds.RecNo(), 3);
+}
+
+// A failed move raises its own end flag and drops the other: both flags together mean "no
+// records", and the search would then find nothing in a set that has a record.
+TEST(Cursor, FailedMoveOnOneRecordLeavesOnlyItsOwnFlag) {
+  struct Case {
+    const char* name;
+    std::function<void(TVirtualDataSet&)> moves;
+    bool bof, eof;
+  } cases[] = {
+      {"First, Next",
+       [](TVirtualDataSet& ds) {
+         ds.First();
+         ds.Next();
+       },
+       false, true},
+      {"Last, Prior",
+       [](TVirtualDataSet& ds) {
+         ds.Last();
+         ds.Prior();
+       },
+       true, false},
+      {"First, Next, Next",
+       [](TVirtualDataSet& ds) {
+         ds.First();
+         ds.Next();
+         ds.Next();
+       },
+       false, true},
+      {"Last, Prior, Prior",
+       [](TVirtualDataSet& ds) {
+         ds.Last();
+         ds.Prior();
+         ds.Prior();
+       },
+       true, false},
+      {"First only", [](TVirtualDataSet& ds) { ds.First(); }, true, false},
+      {"Last only", [](TVirtualDataSet& ds) { ds.Last(); }, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TVirtualDataSet ds;
+    MakeIds(ds, {7});
+    c.moves(ds);
+    EXPECT_EQ(ds.Bof(), c.bof);
+    EXPECT_EQ(ds.Eof(), c.eof);
+    EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 7);
+    EXPECT_TRUE(ds.Locate("ID", "7", 0)) << "the set still has its record";
+  }
 }
 
 TEST(Cursor, ClosingFreesRecordsAndReopeningStartsEmpty) {

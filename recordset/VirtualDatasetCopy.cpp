@@ -11,36 +11,29 @@ void AssignFieldValue(TField& target, const TField& source) {
     target.Clear();
     return;
   }
-  switch (source.DataType()) {
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-    case ftAutoInc:
-    case ftLargeint:
+  switch (ValueClassOf(source.DataType())) {
+    case TValueClass::kInteger:
       target.SetAsLargeInt(source.AsLargeInt());
       return;
-    case ftBoolean:
+    case TValueClass::kBoolean:
       target.SetAsBoolean(source.AsBoolean());
       return;
-    case ftFloat:
-    case ftCurrency:
+    case TValueClass::kFloat:
       target.SetAsFloat(source.AsFloat());
       return;
-    case ftBCD:
+    case TValueClass::kFixed:
       target.SetAsFixed(source.AsFixed());
       return;
-    case ftDate:
-    case ftTime:
-    case ftDateTime:
+    case TValueClass::kDate:
       target.SetAsDateTime(source.AsDateTime());
       return;
-    case ftADT:
-    case ftArray:
-    case ftReference:
-    case ftDataSet:
+    case TValueClass::kText:
+    case TValueClass::kBytes:
+    case TValueClass::kBlob:
+      target.SetAsString(source.AsString());
+      return;
+    case TValueClass::kNone:
       return;  // nothing of their own to copy
-    default:
-      target.SetAsString(source.AsString());  // text, bytes and blobs
   }
 }
 

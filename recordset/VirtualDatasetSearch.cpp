@@ -8,6 +8,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Locale.h"
+#include "util/DayNumbers.h"
 #include "util/Variant.h"
 
 namespace rb {
@@ -58,22 +59,6 @@ bool Expect(std::string_view& text, char c) {
   return true;
 }
 
-// The day number of a civil date (day 0 = 30 December 1899).
-int64_t DayNumber(int y, int m, int d) {
-  int64_t yy = y - (m <= 2 ? 1 : 0);
-  int64_t era = (yy >= 0 ? yy : yy - 399) / 400;
-  int64_t yoe = yy - era * 400;
-  int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468 + 25569;
-}
-
-int DaysInMonth(int y, int m) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  return m == 2 && leap ? 29 : kDays[m - 1];
-}
-
 bool ReadDatePart(std::string_view& text, int64_t& day) {
   int d, m, y;
   std::string_view t = text;
@@ -82,8 +67,11 @@ bool ReadDatePart(std::string_view& text, int64_t& day) {
   size_t before = t.size();
   // Four-digit years only: "1.2.24" is not taken for the year 24.
   if (!ReadSmallNumber(t, 4, y) || before - t.size() != 4) return false;
-  if (y < 1 || m < 1 || m > 12 || d < 1 || d > DaysInMonth(y, m)) return false;
-  day = DayNumber(y, m, d);
+  using namespace std::chrono;
+  const std::optional<int64_t> number = DayOfDate(year{y} / month{static_cast<unsigned>(m)} /
+                                                  std::chrono::day{static_cast<unsigned>(d)});
+  if (y < 1 || !number) return false;
+  day = *number;
   text = t;
   return true;
 }
@@ -99,21 +87,9 @@ bool ReadTimePart(std::string_view& text, int64_t& ms) {
   return true;
 }
 
-// Milliseconds since day 0 of a day number; none when it is not finite or out of range.
-std::optional<int64_t> TotalMilliseconds(double value) {
-  if (!std::isfinite(value) || std::fabs(value) > 1e7) return std::nullopt;
-  return std::llround(value * 86400000.0);
-}
-
-// An amount in ten-thousandths, as currency values are kept; none beyond that range.
-std::optional<int64_t> TenThousandths(long double value) {
-  if (!std::isfinite(value) || std::fabs(value) > 9e14L) return std::nullopt;
-  return std::llround(value * 10000.0L);
-}
-
+// Fixed bytes are searched like integers: their text, cut to the word for a partial key.
 bool IsIntegerLike(TFieldType t) {
-  return t == ftSmallint || t == ftInteger || t == ftWord || t == ftBytes || t == ftAutoInc ||
-         t == ftLargeint;
+  return ValueClassOf(t) == TValueClass::kInteger || t == ftBytes;
 }
 
 }  // namespace
@@ -185,7 +161,7 @@ std::optional<long double> ReadSearchNumber(std::string_view word) {
   return value;
 }
 
-std::optional<double> ReadSearchDateTime(std::string_view word, int64_t* ms_out) {
+std::optional<double> ReadSearchDateTime(std::string_view word, TDayAndTime* split) {
   std::string_view t = TrimBlanks(word);
   if (t.empty()) return std::nullopt;
   int64_t day = 0, ms = 0;
@@ -196,8 +172,8 @@ std::optional<double> ReadSearchDateTime(std::string_view word, int64_t* ms_out)
   }
   if ((!has_date || !t.empty()) && !ReadTimePart(t, ms)) return std::nullopt;
   if (!t.empty()) return std::nullopt;
-  if (ms_out != nullptr) *ms_out = day * 86400000 + ms;
-  return static_cast<double>(day) + static_cast<double>(ms) / 86400000.0;
+  if (split != nullptr) *split = TDayAndTime{day, ms};
+  return DayNumberOf(day, ms);
 }
 
 std::optional<bool> ReadSearchBoolean(std::string_view word) {
@@ -224,42 +200,34 @@ bool WordMatchesField(const TField& field, const std::string& word,
     return ignore_case ? SameTextIgnoringCase(text, word) : text == word;
   }
   if (IsIntegerLike(type)) {
+    if (field.IsNull()) return false;  // no number: see the header
     std::string text = field.AsString();
     if (partial && text.size() > word.size()) text.resize(word.size());
     return ignore_case ? SameTextIgnoringCase(text, word) : text == word;
   }
-  switch (type) {
-    case ftBoolean: {
+  switch (ValueClassOf(type)) {
+    case TValueClass::kBoolean: {
       std::optional<bool> wanted = ReadSearchBoolean(word);
       return wanted && *wanted == (!field.IsNull() && field.AsBoolean());
     }
     // A word that is not a number or date matches no number or date field: read as 0, any
     // text word would find every zero amount.
-    case ftFloat: {
-      // A null amount is no amount, not 0: it matches no number.
+    case TValueClass::kFloat: {
       if (field.IsNull()) return false;
+      // Both kept as doubles: the field's value must be the word's number, not merely round to
+      // the same ten-thousandths.
       std::optional<long double> wanted = ReadSearchNumber(word);
       return wanted && field.AsFloat() == static_cast<double>(*wanted);
     }
-    case ftCurrency: {
+    case TValueClass::kDate: {
       if (field.IsNull()) return false;
-      std::optional<long double> wanted = ReadSearchNumber(word);
-      if (!wanted) return false;
-      // Currency values keep four decimals: compare in ten-thousandths so that 0,1 finds 0.1.
-      std::optional<int64_t> a = TenThousandths(field.AsFloat()), b = TenThousandths(*wanted);
-      if (a && b) return *a == *b;
-      return field.AsFloat() == static_cast<double>(*wanted);
-    }
-    case ftDate:
-    case ftTime:
-    case ftDateTime: {
-      if (field.IsNull()) return false;
-      int64_t wanted = 0;
+      // Compared as date and millisecond of the day: before day 0 the time counts forward
+      // from midnight like every other day's.
+      TDayAndTime wanted;
       if (!ReadSearchDateTime(word, &wanted)) return false;
-      std::optional<int64_t> have = TotalMilliseconds(field.AsFloat());
-      return have && *have == wanted;
+      return SplitDayNumber(field.AsFloat()) == wanted;
     }
-    default:
+    default:  // BCD, bytes, the other blobs and the structured types never match
       return false;
   }
 }

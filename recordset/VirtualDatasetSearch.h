@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "recordset/UVirtualDataset.h"
+#include "util/DayNumbers.h"
 
 namespace rb {
 
@@ -32,15 +33,18 @@ bool ContainsIgnoringCase(std::string_view text, std::string_view word);
 // values), optional sign and exponent, blanks around it allowed; none for anything else.
 std::optional<long double> ReadSearchNumber(std::string_view word);
 // "dd.mm.yyyy", "hh:nn:ss" (or "hh:nn") or both separated by blanks, leading zeros optional, as
-// a day number (day 0 = 30 December 1899) with the time as its fraction; none for anything
-// else, an impossible date or time included. The time of day is returned in whole
-// milliseconds through ms when it is not null (the comparisons use milliseconds).
-std::optional<double> ReadSearchDateTime(std::string_view word, int64_t* ms = nullptr);
+// a day number (util/DayNumbers.h) with the time as its fraction; none for anything else, an
+// impossible date or time included. The date and the time of day in whole milliseconds go to
+// split when it is not null (the comparisons use them).
+std::optional<double> ReadSearchDateTime(std::string_view word, TDayAndTime* split = nullptr);
 // "true"/"false" in any case, or a number (not 0: true); the empty word is false.
 std::optional<bool> ReadSearchBoolean(std::string_view word);
 
 // Whether word matches field's value in the current record (options: loCaseInsensitive,
 // loPartialKey). transform, when set, is applied to a text field's value for a partial key.
+// A null number field (integer-like, float, currency, date or time) holds no number and matches
+// no word, the empty word included: read as 0 or as the empty text it would find every zero or
+// every empty row. A null Boolean reads as false.
 bool WordMatchesField(const TField& field, const std::string& word,
                       const TVirtualDataSet::TTransformTextEvent& transform,
                       TLocateOptions options);

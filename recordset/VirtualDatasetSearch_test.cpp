@@ -294,6 +294,92 @@ TEST_F(LocateTest, WordsThatAreNoNumbersOrDatesNeverMatchAndRaiseNothing) {
   }
 }
 
+// A currency field keeps a double: the word must equal it, not merely round to the same
+// ten-thousandths (0.10001 is not 0.1).
+TEST(LocateNumbers, CurrencyEqualsTheWordReadAsANumber) {
+  LocaleScope locale('.');
+  struct Case {
+    const char* name;
+    double value;
+    const char* word;
+    bool found;
+  } cases[] = {
+      {"the same value", 0.10001, "0.10001", true},
+      {"rounds to the word but differs", 0.10001, "0.1", false},
+      {"rounds alike but differs", 0.10001, "0.10004", false},
+      {"a plain amount", 12.34, "12.34", true},
+      {"a plain amount with an exponent", 12.34, "1234e-2", true},
+      {"a negative amount", -0.5, "-0.5", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TVirtualDataSet ds;
+    ds.LoadFieldDefsFromText("C,7,0\r\n", true);
+    ds.Append();
+    ds.FieldByName("C")->SetAsFloat(c.value);
+    ds.Post();
+    EXPECT_EQ(ds.Locate("C", c.word, 0), c.found);
+  }
+}
+
+// A null number field holds no number: it matches no word, the empty one included, whatever its
+// type (a null Boolean is false, which is a value).
+TEST(LocateNumbers, NullNumberFieldsMatchNoWord) {
+  LocaleScope locale('.');
+  struct Case {
+    const char* field;
+    const char* word;
+    TLocateOptions options;
+  } cases[] = {
+      {"I", "", 0},     {"I", "", loPartialKey},
+      {"I", "\"\"", 0}, {"S", "", 0},
+      {"W", "", 0},     {"L", "", loCaseInsensitive},
+      {"AI", "", 0},    {"F", "", 0},
+      {"F", "0", 0},    {"C", "0", 0},
+      {"D", "", 0},     {"I", "0", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.field) + " '" + c.word + "' " + std::to_string(c.options));
+    TVirtualDataSet ds;
+    ds.LoadFieldDefsFromText(
+        "N,1,5\r\nI,3,0\r\nS,2,0\r\nW,4,0\r\nL,25,0\r\nAI,14,0\r\nF,6,0\r\nC,7,0\r\n"
+        "D,9,0\r\n",
+        true);
+    ds.Append();
+    ds.FieldByName("N")->SetAsString("leer");
+    ds.Post();
+    ASSERT_TRUE(ds.FieldByName(c.field)->IsNull());
+    EXPECT_FALSE(ds.Locate(c.field, c.word, c.options));
+  }
+}
+
+// Before day 0 the date counts toward zero and the time forward from midnight: -1.25 is
+// 29 December 1899, 06:00. The search once compared raw milliseconds and the field text took
+// the date downward, so such a date-time was shown as 28.12.1899 18:00 and matched no word.
+TEST(LocateDates, DatesBeforeDayZeroReadAndMatchLikeOthers) {
+  struct Case {
+    const char* name;
+    double value;
+    const char* text;
+    const char* word;
+  } cases[] = {
+      {"before day 0 with a time", -1.25, "29.12.1899 06:00:00", "\"29.12.1899 06:00\""},
+      {"day 0 at noon", 0.5, "30.12.1899 12:00:00", "\"30.12.1899 12:00\""},
+      {"the same day before day 0", -0.25, "30.12.1899 06:00:00", "\"30.12.1899 06:00\""},
+      {"a leap day", 45351.75, "29.02.2024 18:00:00", "\"29.02.2024 18:00\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TVirtualDataSet ds;
+    ds.LoadFieldDefsFromText("DT,11,0\r\n", true);
+    ds.Append();
+    ds.FieldByName("DT")->SetAsDateTime(c.value);
+    ds.Post();
+    EXPECT_EQ(ds.FieldByName("DT")->AsString(), c.text);
+    EXPECT_TRUE(ds.Locate("DT", c.word, 0));
+  }
+}
+
 TEST_F(LocateTest, NumbersWithACommaLocaleNeedQuotes) {
   LocaleScope comma(',');
   EXPECT_TRUE(ds.Locate("F", "\"1,5\"", 0));
@@ -395,12 +481,14 @@ TEST(Locate, EmptyOrClosedRecordSet) {
 }
 
 TEST(Locate, SingleRecordAfterWalkingPastItsEnd) {
-  // First then Next on one record leaves both end flags set while a record is shown.
+  // First then Next on one record once left both end flags set ("no records") while a record
+  // was shown; only the end flag holds there.
   TVirtualDataSet ds;
   Fill(ds, {kRows[0]});
   ds.First();
   ds.Next();
-  ASSERT_TRUE(ds.Bof() && ds.Eof());
+  ASSERT_FALSE(ds.Bof());
+  ASSERT_TRUE(ds.Eof());
   EXPECT_TRUE(ds.Locate("ID", "1", 0));
   EXPECT_FALSE(ds.Eof());
 }

@@ -1,6 +1,7 @@
 #include "util/Files.h"
 
 #include <mutex>
+#include <optional>
 
 #include "platform/CodePage.h"
 #include "platform/File.h"
@@ -110,10 +111,12 @@ std::vector<std::string> SplitLines(std::string_view text) {
 }
 
 std::mutex user_mode_mutex;
-std::string user_mode_folder;  // empty until chosen: the program's folder
+// None until chosen: the program's folder. An empty choice is the current folder, as for any
+// relative name; it must not fall back to the program's folder.
+std::optional<std::string> user_mode_folder;
 
 std::string CurrentUserModeFolder() {
-  return user_mode_folder.empty() ? platform::ProgramFolder() : user_mode_folder;
+  return user_mode_folder ? *user_mode_folder : platform::ProgramFolder();
 }
 
 }  // namespace
@@ -157,17 +160,6 @@ std::string TempFolder(const std::string& sub_folder) {
   // its protection; the caller's file operation reports the missing folder instead.
   if (trusted) ForceDirectories(folder);
   return folder;
-}
-
-uint32_t ElfHash(std::string_view text) {
-  uint32_t h = 0;
-  for (char ch : text) {
-    h = (h << 4) + static_cast<unsigned char>(ch);
-    const uint32_t g = h & 0xF0000000u;
-    if (g != 0) h ^= g >> 24;
-    h &= ~g;
-  }
-  return h;
 }
 
 std::string UniqueTempFileName() {

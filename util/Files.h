@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/Hash.h"  // ElfHash, which names the temporary files
+
 namespace rb {
 
 // How often a retrying operation tries and how it waits between attempts. The default is the
@@ -42,9 +44,6 @@ std::string TempFolder(const std::string& sub_folder = "");
 // TempFolder() followed by the ELF hash of a fresh GUID's text form, in decimal, no extension.
 // The file is not created.
 std::string UniqueTempFileName();
-
-// The PJW/ELF hash of symbol tables over the bytes of text.
-uint32_t ElfHash(std::string_view text);
 
 // True when the file is gone afterwards (also when it never existed). A delete that fails
 // waits like an error, so that a file held open for a few seconds still goes; false after the
@@ -78,7 +77,9 @@ std::string IncludePathDelimiter(const std::string& folder);
 std::string ExpandUNCFileName(const std::string& path);
 
 // Chooses the folder of the window placement file, copying "UserMode.INI" from the program's
-// folder into it the first time; UserModeFile() is that file's full name.
+// folder into it the first time; UserModeFile() is that file's name in the chosen folder. The
+// empty folder is the current folder: the copy goes there and UserModeFile() is the relative
+// "UserMode.INI".
 void SetUserModeFolder(const std::string& folder);
 std::string UserModeFile();
 

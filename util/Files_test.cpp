@@ -13,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "platform/SysError.h"
 #include "platform/System.h"
+#include "platform/TestFolder.h"
 #include "util/Errors.h"
 
 namespace rb {
@@ -66,17 +67,14 @@ class EnvGuard {
 class FilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/rbfilesXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     // Every test gets its own private temporary folder.
     ::unsetenv("XDG_RUNTIME_DIR");
     ::setenv("TMPDIR", dir_.c_str(), 1);
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   EnvGuard runtime_{"XDG_RUNTIME_DIR"};
   EnvGuard tmp_{"TMPDIR"};
-  std::string dir_;
+  platform::TTestFolder folder_{"rbfiles"};
+  const std::string dir_ = folder_.Path();
 };
 
 TEST(ElfHash, MatchesTheSymbolTableHash) {
@@ -213,13 +211,52 @@ TEST_F(FilesTest, TempFolderThatIsAFileIsRefused) {
   EXPECT_EQ(ReadBytes(file), "x");
 }
 
-TEST_F(FilesTest, TempFolderThatCannotBeMadeIsNotMadeUnprotected) {
-  // Regression: creating the parents here would make the private folder with ordinary rights.
-  const std::string missing = dir_ + "/missing";
-  ::setenv("TMPDIR", missing.c_str(), 1);
-  const std::string folder = TempFolder();
-  EXPECT_EQ(folder, missing + "/ratenblick-" + std::to_string(::geteuid()) + "/KXTempDir/");
-  EXPECT_FALSE(DirectoryExists(missing));
+// A private folder whose parents were missing was once left uncreated while TempFolder still
+// returned its name; SaveListRetry then made the chain with ordinary rights (0755), and the next
+// TempFolder took that for private.
+TEST_F(FilesTest, TempFolderWithMissingParentsIsMadePrivate) {
+  const std::string uid = std::to_string(::geteuid());
+  struct Case {
+    const char* name;
+    const char* variable;
+    std::string value;
+    std::string private_folder;
+  } cases[] = {
+      {"TMPDIR with a missing parent", "TMPDIR", dir_ + "/missing/tmp",
+       dir_ + "/missing/tmp/ratenblick-" + uid},
+      {"runtime folder with missing parents", "XDG_RUNTIME_DIR", dir_ + "/run/a/b",
+       dir_ + "/run/a/b"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EnvGuard runtime("XDG_RUNTIME_DIR");
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::setenv(c.variable, c.value.c_str(), 1);
+    const std::string folder = TempFolder();
+    EXPECT_EQ(folder, c.private_folder + "/KXTempDir/");
+    struct stat st {};
+    ASSERT_EQ(::stat(c.private_folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(DirectoryExists(folder));
+    SaveListRetry({"x"}, folder + "probe.txt");
+    EXPECT_EQ(TempFolder(), folder);
+  }
+}
+
+TEST_F(FilesTest, FolderMadeByTheGenericCreationIsNeverTakenAsPrivate) {
+  const mode_t old_mask = ::umask(022);
+  const std::string runtime_dir = dir_ + "/generic/run";
+  ASSERT_TRUE(ForceDirectories(runtime_dir));  // 0755, as SaveListRetry would make it
+  ::umask(old_mask);
+  EnvGuard runtime("XDG_RUNTIME_DIR");
+  ::setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);
+  try {
+    TempFolder();
+    FAIL() << "a folder readable by others was taken as private";
+  } catch (const EOSError& e) {
+    EXPECT_EQ(e.ErrorCode(), 5u);
+  }
+  EXPECT_FALSE(DirectoryExists(runtime_dir + "/KXTempDir"));
 }
 
 TEST_F(FilesTest, UniqueTempFileNamesAreHashedGuids) {
@@ -483,6 +520,27 @@ TEST_F(UserModeTest, ChoosingAFolderCopiesThePlacementFileOnce) {
   EXPECT_NO_THROW(SetUserModeFolder(dir_ + "/missing"));
   EXPECT_EQ(UserModeFile(), dir_ + "/missing/UserMode.INI");
 
+  SetUserModeFolder(platform::ProgramFolder());
+  EXPECT_EQ(UserModeFile(), program_ini_);
+}
+
+// The empty folder once copied the file into the current folder but went on naming the
+// program folder's file, so the copy was never read.
+TEST_F(UserModeTest, EmptyFolderIsTheCurrentFolderForTheCopyAndTheFile) {
+  WriteBytes(program_ini_, "[Pos]\r\nLeft=20\r\n");
+  const std::string here = dir_ + "/cwd";
+  ASSERT_TRUE(ForceDirectories(here));
+  char previous[4096];
+  ASSERT_NE(::getcwd(previous, sizeof(previous)), nullptr);
+  ASSERT_EQ(::chdir(here.c_str()), 0);
+  SetUserModeFolder("");
+  const std::string file = UserModeFile();
+  const std::string copied = ReadBytes(here + "/UserMode.INI");
+  const std::string named = ReadBytes(file);
+  ASSERT_EQ(::chdir(previous), 0);
+  EXPECT_EQ(copied, "[Pos]\r\nLeft=20\r\n");
+  EXPECT_EQ(named, copied) << file << " is not the copy";
+  EXPECT_NE(file, program_ini_);
   SetUserModeFolder(platform::ProgramFolder());
   EXPECT_EQ(UserModeFile(), program_ini_);
 }

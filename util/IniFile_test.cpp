@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/TestFolder.h"
+
 namespace rb {
 namespace {
 
@@ -89,14 +91,12 @@ TEST(IniFile, FilesSavedAsUnicodeAreReadInTheCodePage) {
 }
 
 TEST(IniFile, ReadsAFileAndToleratesAMissingOne) {
-  char tmpl[] = "/tmp/rbiniXXXXXX";
-  ASSERT_NE(::mkdtemp(tmpl), nullptr);
-  const std::string dir = tmpl;
+  platform::TTestFolder folder("rbini");
+  const std::string dir = folder.Path();
   std::ofstream(dir + "/a.ini") << "[S]\r\nK=V\r\n";
   EXPECT_EQ(TIniFile(dir + "/a.ini").ReadString("S", "K", ""), "V");
   EXPECT_EQ(TIniFile(dir + "/none.ini").ReadString("S", "K", "d"), "d");
   EXPECT_EQ(TIniFile(dir).ReadString("S", "K", "d"), "d") << "a folder is no INI file";
-  std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace

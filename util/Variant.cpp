@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/Ascii.h"
 #include "platform/CodePage.h"
 #include "platform/Locale.h"
+#include "util/DayNumbers.h"
 #include "util/Errors.h"
 #include "util/Text.h"
 
@@ -35,11 +37,6 @@ char DecimalSeparator() {
 }
 
 // A number as the source of a conversion: exact integers stay integers, currency stays scaled.
-struct Number {
-  enum Form { kInt, kFloat, kCurrency } form = kInt;
-  int64_t i = 0;
-  double d = 0;
-};
 
 // Formats with the given significant digits, exponent form as Windows writes it ("1E+20").
 std::string FormatFloat(double value, int digits) {
@@ -68,18 +65,14 @@ std::string FormatCurrency(int64_t cy) {
   return out;
 }
 
-// The day is the whole part and the time the fraction's magnitude, so -1.25 is 29 December 1899,
-// 06:00 (not 28 December, 18:00); a time that rounds to midnight moves to the next day.
+// A day number (util/DayNumbers.h) as the short date, with the time to the second when it is
+// not midnight.
 std::string FormatDate(double days) {
   using namespace std::chrono;
-  double whole = std::trunc(days);
-  if (!(std::fabs(whole) < 3e6)) return FormatFloat(days, 15);  // beyond any calendar date
-  long seconds = std::lround(std::fabs(days - whole) * 86400.0);
-  if (seconds == 86400) {
-    whole += days < 0 ? -1 : 1;
-    seconds = 0;
-  }
-  const year_month_day ymd{sys_days{std::chrono::days{static_cast<int>(whole) - 25569}}};
+  const std::optional<TDayAndTime> split = SplitDayNumber(days, 1000);
+  if (!split) return FormatFloat(days, 15);  // beyond any calendar date
+  const year_month_day ymd = DateOfDay(split->day);
+  const int64_t seconds = split->time;
   char buf[64];
   // The locale tells the program only its separators; a decimal comma stands for the German
   // short date (dd.mm.yyyy), anything else for the English one (m/d/yyyy).
@@ -93,8 +86,8 @@ std::string FormatDate(double days) {
   }
   std::string out = buf;
   if (seconds > 0) {
-    std::snprintf(buf, sizeof buf, " %02ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60,
-                  seconds % 60);
+    std::snprintf(buf, sizeof buf, " %02d:%02d:%02d", static_cast<int>(seconds / 3600),
+                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
     out += buf;
   }
   return out;
@@ -114,6 +107,13 @@ bool IsTextType(VarType t) {
 }
 
 }  // namespace
+
+// A value on its way to a number, Boolean or date kind, in the form it came in.
+struct TVariant::Number {
+  enum Form { kInt, kFloat, kCurrency } form = kInt;
+  int64_t i = 0;
+  double d = 0;
+};
 
 const char* VarTypeName(VarType type) {
   switch (type) {
@@ -299,83 +299,91 @@ TVariant TVariant::ChangeType(VarType to) const {
     CastError(from, to);
   }
   if (from == VarType::kNull) CastError(from, to);
+  if (IsTextType(to)) return s.ChangeToText(to);
+  return FromNumber(s.ToNumber(to), from, to);
+}
 
-  if (IsTextType(to)) {
-    std::string text;
-    switch (from) {
-      case VarType::kEmpty:
-        break;
-      case VarType::kOleStr:
-        if (to == VarType::kOleStr) return FromWide(s.wide_);
-        return FromString(platform::WideToAnsi(s.wide_));
-      case VarType::kString:
-        if (to == VarType::kString) return FromString(s.text_);
-        return FromWide(platform::AnsiToWide(s.text_));
-      case VarType::kSingle:
-        text = FormatFloat(static_cast<float>(s.float_), 7);
-        break;
-      case VarType::kDouble:
-        text = FormatFloat(s.float_, 15);
-        break;
-      case VarType::kDate:
-        text = FormatDate(s.float_);
-        break;
-      case VarType::kCurrency:
-        text = FormatCurrency(s.int_);
-        break;
-      default:
-        text = std::to_string(s.int_);
-        break;
-    }
-    return to == VarType::kString ? FromString(std::move(text))
-                                  : FromWide(platform::AnsiToWide(text));
+// To UTF-16 or 8-bit text: texts convert through the code page, numbers are written with the
+// locale's decimal separator, dates as short dates.
+TVariant TVariant::ChangeToText(VarType to) const {
+  std::string text;
+  switch (type_) {
+    case VarType::kEmpty:
+      break;
+    case VarType::kOleStr:
+      if (to == VarType::kOleStr) return FromWide(wide_);
+      return FromString(platform::WideToAnsi(wide_));
+    case VarType::kString:
+      if (to == VarType::kString) return FromString(text_);
+      return FromWide(platform::AnsiToWide(text_));
+    case VarType::kSingle:
+      text = FormatFloat(static_cast<float>(float_), 7);
+      break;
+    case VarType::kDouble:
+      text = FormatFloat(float_, 15);
+      break;
+    case VarType::kDate:
+      text = FormatDate(float_);
+      break;
+    case VarType::kCurrency:
+      text = FormatCurrency(int_);
+      break;
+    default:
+      text = std::to_string(int_);
+      break;
   }
+  return to == VarType::kString ? FromString(std::move(text))
+                                : FromWide(platform::AnsiToWide(text));
+}
 
-  // The target is a number, a Boolean or a date.
+// This value (not null) as a number on its way to the kind to: text is read with the locale's
+// decimal separator, and the words true and false count for a Boolean.
+TVariant::Number TVariant::ToNumber(VarType to) const {
   Number num;
-  switch (from) {
+  switch (type_) {
     case VarType::kEmpty:
       break;
     case VarType::kSingle:
     case VarType::kDouble:
     case VarType::kDate:
       num.form = Number::kFloat;
-      num.d = s.float_;
+      num.d = float_;
       break;
     case VarType::kCurrency:
       num.form = Number::kCurrency;
-      num.i = s.int_;
+      num.i = int_;
       break;
     case VarType::kOleStr:
     case VarType::kString: {
-      if (to == VarType::kDate) CastError(from, to);
-      const std::string raw = from == VarType::kString ? s.text_ : platform::WideToAnsi(s.wide_);
+      if (to == VarType::kDate) CastError(type_, to);
+      const std::string raw = type_ == VarType::kString ? text_ : platform::WideToAnsi(wide_);
       std::string text(TrimBlanks(raw));
       if (to == VarType::kBoolean) {
-        std::string lower;
-        for (char c : text)
-          lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-        if (lower == "true") return FromBoolean(true);
-        if (lower == "false") return FromBoolean(false);
+        if (platform::EqualsIgnoringAsciiCase(text, "true")) return Number{Number::kInt, -1, 0};
+        if (platform::EqualsIgnoringAsciiCase(text, "false")) return Number{Number::kInt, 0, 0};
       }
       const char sep = DecimalSeparator();
       const size_t at = text.find(sep);
       if (sep != '.') {
-        if (text.find('.') != std::string::npos) CastError(from, to);
+        if (text.find('.') != std::string::npos) CastError(type_, to);
         if (at != std::string::npos) text[at] = '.';
       }
       long double v = 0;
-      if (!ParseDecimalNumber(text, v)) CastError(from, to);
-      if (std::fabs(v) > DBL_MAX) OverflowError(from, to);
+      if (!ParseDecimalNumber(text, v)) CastError(type_, to);
+      if (std::fabs(v) > DBL_MAX) OverflowError(type_, to);
       num.form = Number::kFloat;
       num.d = static_cast<double>(v);
       break;
     }
     default:
-      num.i = s.int_;
+      num.i = int_;
       break;
   }
+  return num;
+}
 
+// A number, Boolean or date of kind to made from num; from names the source kind in errors.
+TVariant TVariant::FromNumber(const Number& num, VarType from, VarType to) {
   auto as_double = [&] {
     switch (num.form) {
       case Number::kInt:

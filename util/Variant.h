@@ -90,6 +90,12 @@ class TVariant {
   std::string ToString() const;
 
  private:
+  struct Number;
+  // The three steps of ChangeType: to text, to a number, and from a number to its kind.
+  TVariant ChangeToText(VarType to) const;
+  Number ToNumber(VarType to) const;
+  static TVariant FromNumber(const Number& num, VarType from, VarType to);
+
   static TVariant OfInt(VarType type, int64_t value);
   static TVariant OfFloat(VarType type, double value);
 

@@ -1,0 +1,161 @@
+// The record store under the record set: one TRecordData per record (its values area in the
+// same allocation), held in a TFastList, and the provider that keeps them in order and moves the
+// store's index. TRecordBuffer is one record's working copy.
+//
+// Ownership: the provider owns every record in its list and frees them in Clear and on
+// destruction; the list itself owns nothing. A record is made with TRecordData::New and freed
+// with TRecordData::Free. Failure: the list raises EListError for a bad index or size, the
+// provider EBookMarkOutOfList for a bookmark outside the list. One thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace rb {
+
+class TVirtualDataSet;
+
+// One record's working copy: what the cursor shows, or what an edit or insert changes.
+struct TRecordBuffer {
+  std::vector<uint8_t> values;
+  std::vector<std::string> blobs;
+  std::vector<uint8_t> calculated;  // presence byte and value of each calculated field
+  uint32_t record_id = 0;
+  int32_t index = -1;
+  bool current = false;  // holds a stored record (bookmark valid)
+};
+
+// One stored record: its id, values area and blob strings. The values area lives in the same
+// allocation as the record (one allocation per record), so records are made with New and freed
+// with Free, never with new and delete.
+class TRecordData final {
+ public:
+  enum : uint8_t { kCreated = 0, kStoredFromEdit = 1, kStoredFromInsert = 2 };
+  enum : uint8_t { kAppended = 1, kInserted = 2 };
+
+  static TRecordData* New(int values_size, int blob_count, uint8_t creation_mode);
+  static void Free(TRecordData* record);
+  struct Deleter {
+    void operator()(TRecordData* record) const { Free(record); }
+  };
+
+  TRecordData(const TRecordData&) = delete;
+  TRecordData& operator=(const TRecordData&) = delete;
+
+  uint32_t RecordId() const { return record_id_; }
+  uint8_t Status() const { return status_; }
+  uint8_t CreationMode() const { return creation_mode_; }
+  uint8_t* Values() { return reinterpret_cast<uint8_t*>(this) + sizeof(TRecordData); }
+  const uint8_t* Values() const {
+    return reinterpret_cast<const uint8_t*>(this) + sizeof(TRecordData);
+  }
+  std::string* Blobs() { return blobs_.get(); }
+
+  void Store(const TRecordBuffer& buffer, uint8_t status);
+  void CopyTo(TRecordBuffer& buffer) const;
+
+ private:
+  TRecordData(int values_size, int blob_count, uint8_t creation_mode);
+  ~TRecordData() = default;
+
+  std::unique_ptr<std::string[]> blobs_;
+  int32_t values_size_;
+  int32_t blob_count_;
+  uint32_t record_id_;
+  uint8_t status_ = kCreated;
+  uint8_t creation_mode_;
+};
+
+// A 32-bit record identifier, unique within the process for 2^32 records.
+uint32_t NewRecordId();
+
+// A growable array of record references. Does not own what it holds.
+class TFastList {
+ public:
+  static constexpr int kMaxListSize = 134217727;
+
+  TFastList() = default;
+  TFastList(const TFastList&) = delete;
+  TFastList& operator=(const TFastList&) = delete;
+  virtual ~TFastList() = default;
+
+  int Count() const { return count_; }
+  int Capacity() const { return capacity_; }
+  TRecordData* Get(int index) const;
+  void Put(int index, TRecordData* item);
+  int Add(TRecordData* item);
+  void Insert(int index, TRecordData* item);
+  void Delete(int index);
+  void SetCapacity(int capacity);
+  void SetCount(int count);  // new entries are null
+  void Clear();
+
+ protected:
+  virtual void Grow();
+  [[noreturn]] virtual void Error(const char* format, int data);
+
+ private:
+  std::unique_ptr<TRecordData*[]> items_;
+  int count_ = 0;
+  int capacity_ = 0;
+};
+
+// The store and cursor: owns the records in its list; index -1 is before the first record,
+// Count() after the last.
+class TCustomDataProvider {
+ public:
+  enum class TGetMode { gmCurrent, gmNext, gmPrior };
+  enum class TGetResult { grOK, grBOF, grEOF };
+
+  explicit TCustomDataProvider(TVirtualDataSet& owner);
+  TCustomDataProvider(const TCustomDataProvider&) = delete;
+  TCustomDataProvider& operator=(const TCustomDataProvider&) = delete;
+  virtual ~TCustomDataProvider();
+
+  virtual void Clear();
+  virtual bool IsAtFirst() const { return index_ < 1; }
+  virtual bool IsAtLast() const { return index_ >= list_.Count() - 1; }
+  virtual int GetIndex() const { return index_; }
+  virtual void SetIndex(int index) { index_ = index; }
+  virtual int RecordCount() const { return list_.Count(); }
+  [[noreturn]] virtual void SetRecordCount(int count);
+  virtual int RecNo() const;
+  virtual void SetRecNo(int rec_no);
+  // Raises EBookMarkOutOfList for an index outside the list.
+  virtual void GotoBookmark(int index);
+  virtual bool UsesTemporaryCopy() const { return false; }
+  virtual void GoBeforeFirst() { index_ = -1; }
+  virtual void GoAfterLast() { index_ = list_.Count(); }
+  // Appends (index Count()-1) or inserts at the index (0 when -1), then stores the buffer.
+  virtual void AddRecord(const TRecordBuffer& buffer, bool append);
+  virtual void FinishTemporaryCopy() {}
+  virtual bool FilterRecord(const TRecordBuffer&) const { return true; }
+  virtual TGetResult GetRecord(TRecordBuffer& buffer, TGetMode mode);
+
+  // Stores an edit (overwrites the current record) or an insert (new record at the index, or
+  // appended when the index is at or past the end).
+  void PostBuffer(const TRecordBuffer& buffer, bool inserting);
+  void DeleteCurrent();
+  TFastList& List() { return list_; }
+  const TFastList& List() const { return list_; }
+  bool Resyncing() const { return resync_; }
+  void SetResyncing(bool value) { resync_ = value; }
+
+ protected:
+  TRecordData* NewRecord(uint8_t mode, int position);
+  TVirtualDataSet& owner_;
+
+ private:
+  TFastList list_;
+  int index_ = -1;
+  bool resync_ = false;
+};
+
+class TDataProvider : public TCustomDataProvider {
+ public:
+  using TCustomDataProvider::TCustomDataProvider;
+};
+
+}  // namespace rb
