@@ -239,7 +239,7 @@ void TLiveImportFrm::ReadDocument() {
   TFinally delete_file([&path] {
     if (!path.empty()) platform::DeleteFile(path);
   });
-  if (!path.empty()) SetDocument(TKXJSONStreamer::ReadFile(path));
+  if (!path.empty()) SetDocument(TKXJSONStreamer::ReadFile(path, settings_.files));
 }
 
 void TLiveImportFrm::SetDocument(TKXJSONPtr tree) {

@@ -59,7 +59,7 @@ struct TLiveSettings {
   TIPCSettings requests;
   // "ANYQUERY" runs SQL on the host's side and may take longer.
   TIPCSettings query;
-  // The notes file and the query's temporary file.
+  // The document file, the notes file and the query's temporary file.
   RetryPolicy files;
   TLiveSettings() {
     requests.read_timeout_ms = 10000;

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "exchange/TestPipeFolder.h"
+#include "host/ExchangeHost.h"
 #include "live/FakeScreen.h"
 #include "platform/File.h"
 #include "platform/Process.h"
@@ -426,6 +428,47 @@ TEST_F(LiveView, UnansweredQueryKeepsTheComputedTarget) {
   EXPECT_EQ(screen_.EditText(TEditId::EditAbzug), "300,00");
   EXPECT_TRUE(screen_.abzug_items.empty());
   EXPECT_TRUE(screen_.infos.empty());
+}
+
+}  // namespace
+}  // namespace rb::live
+
+namespace rb::live {
+namespace {
+
+// A document file that exists but stays locked: the open error leaves the load for the error
+// display, the window stays open with what it showed, and the file still goes.
+TEST_F(LiveView, DocumentFileThatCannotBeOpenedReachesTheErrorDisplay) {
+  Serve(Document({{"", "100"}, {"", "-100"}}));
+  Load();
+  ASSERT_EQ(screen_.RowCount(), 3);
+
+  const std::string locked = TempFolder() + "locked.json";
+  std::ofstream(locked) << Document({{"", "1"}});
+  platform::File holder =
+      platform::File::Open(locked, platform::FileAccess::kReadWrite,
+                           platform::FileShare::kExclusive, platform::FileCreate::kOpenExisting);
+  ASSERT_TRUE(holder.IsOpen());
+  THostOptions options;
+  options.pipe_name = "ktx-live-locked";
+  TExchangeHost host(options, [](const std::string&) {});
+  host.Handler().SetKey("GETJSON", [&](const std::string&) { return locked; });
+  std::string error;
+  ASSERT_TRUE(host.Start(error)) << error;
+  std::atomic<bool> stop{false};
+  std::thread runner([&] { host.Run([&] { return stop.load(); }); });
+
+  Load();
+  stop = true;
+  runner.join();
+  host.Shutdown();
+  ASSERT_EQ(screen_.errors.size(), 1u);
+  EXPECT_NE(screen_.errors[0].find("locked.json"), std::string::npos);
+  EXPECT_TRUE(screen_.infos.empty());
+  EXPECT_EQ(screen_.posted_closes, 0);
+  EXPECT_EQ(screen_.RowCount(), 3);  // what it showed before
+  EXPECT_FALSE(screen_.busy);
+  EXPECT_FALSE(fs::exists(locked));
 }
 
 }  // namespace
