@@ -411,12 +411,16 @@ std::vector<std::string> TLiveImportWindow::AbzugItems() const {
 void TLiveImportWindow::ClearAbzugItems() {
   const QString text = edit_abzug_->currentText();
   edit_abzug_->clear();
-  edit_abzug_->setEditText(text);
+  KeepAbzugText(text);
 }
 void TLiveImportWindow::InsertAbzugItem(int index, const std::string& text) {
   const QString current = edit_abzug_->currentText();
   edit_abzug_->insertItem(index, ui::ToQString(text));
-  edit_abzug_->setEditText(current);
+  KeepAbzugText(current);
+}
+void TLiveImportWindow::KeepAbzugText(const QString& text) {
+  edit_abzug_->setEditText(text);
+  if (!edit_abzug_->hasFocus()) edit_abzug_->lineEdit()->setCursorPosition(0);
 }
 void TLiveImportWindow::AddAbzugItem(const std::string& text) {
   InsertAbzugItem(edit_abzug_->count(), text);

@@ -103,6 +103,7 @@ class TLiveImportWindow : public QWidget, public live::TLiveScreen {
   void Panel4Resize();
   QLineEdit* LineEdit(live::TEditId edit) const;
   int ColumnOf(const std::string& field) const;
+  void KeepAbzugText(const QString& text);
 
   std::unique_ptr<live::TLiveImportFrm> view_;
   TMessageSink message_sink_;

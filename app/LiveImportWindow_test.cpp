@@ -123,6 +123,17 @@ TEST(LiveImportWindow, LoadRunsAfterTheFirstPaintAndAFailedLoadCloses) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+TEST(LiveImportWindow, TextsSetFromCodeShowTheirStart) {
+  ui::TestApp();
+  TLiveImportWindow window;
+  const std::string text = "58.912,75 aus vorhergehenden RE";
+  window.SetEditText(live::TEditId::EditAbzug, text);
+  window.InsertAbzugItem(0, text);
+  auto* combo = qobject_cast<QComboBox*>(window.Control("EditAbzug"));
+  EXPECT_EQ(ui::FromQString(combo->currentText()), text);
+  EXPECT_EQ(combo->lineEdit()->cursorPosition(), 0);
+}
+
 TEST(LiveImportWindow, SetTextRunsTheChangeHandlerLikeTyping) {
   ui::TestApp();
   TLiveImportWindow window;
