@@ -169,8 +169,53 @@ struct TResult {
   int rows = 0;
 };
 
-TResult RunQuery(const std::string& database_file, const std::string& sql,
+// The program asks for earlier invoices as "... where ID=17 OR ID=42 OR ...", one term per
+// invoice. SQLite parses that chain as a tree one level deeper per term and refuses it beyond
+// 1000 levels, so an order with 1000 earlier invoices would get no answer. The same condition
+// as "ID IN (17,42,...)" has no such depth; only a condition that is exactly such a chain at the
+// very end of the text is rewritten.
+std::string FlattenIdChain(const std::string& sql) {
+  std::string lower = sql;
+  for (char& c : lower)
+    c = static_cast<char>(platform::AnsiLower(static_cast<unsigned char>(c)));
+  const size_t where = lower.rfind(" where ");
+  if (where == std::string::npos) return sql;
+  size_t i = where + 7;
+  const auto blanks = [&] {
+    while (i < lower.size() && (lower[i] == ' ' || lower[i] == '\r' || lower[i] == '\n'))
+      ++i;
+  };
+  const auto word = [&](std::string_view w) {
+    if (lower.compare(i, w.size(), w) != 0) return false;
+    i += w.size();
+    return true;
+  };
+  std::string ids;
+  int terms = 0;
+  for (;;) {
+    blanks();
+    if (terms > 0 && !word("or")) break;
+    blanks();
+    if (!word("id")) return sql;
+    blanks();
+    if (!word("=")) return sql;
+    blanks();
+    const size_t start = i;
+    if (i < lower.size() && lower[i] == '-') ++i;
+    while (i < lower.size() && lower[i] >= '0' && lower[i] <= '9')
+      ++i;
+    if (i == start || lower[i - 1] == '-') return sql;
+    ids += (terms++ > 0 ? "," : "") + lower.substr(start, i - start);
+  }
+  if (i < lower.size() && lower[i] == ';') ++i;
+  blanks();
+  if (i != lower.size() || terms < 2) return sql;
+  return sql.substr(0, where + 7) + "ID IN (" + ids + ")";
+}
+
+TResult RunQuery(const std::string& database_file, const std::string& sql_text,
                  const TAnyQueryLimits& limits) {
+  const std::string sql = FlattenIdChain(sql_text);
   sqlite3* raw = nullptr;
   const int opened = sqlite3_open_v2(platform::NativePath(database_file).c_str(), &raw,
                                      SQLITE_OPEN_READONLY, nullptr);

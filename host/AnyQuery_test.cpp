@@ -145,6 +145,19 @@ TEST_F(AnyQuery, TheProgramsQueryReadsBackThroughTheHandler) {
   EXPECT_DOUBLE_EQ(rows[42].net, 180.5);
 }
 
+// An order with more earlier invoices than SQLite's expression depth (1000) still gets them.
+TEST_F(AnyQuery, AThousandAndMoreInvoicesInOneCondition) {
+  std::string condition = "ID=17 OR ID=42";
+  for (int id = 1000; id < 2500; ++id)
+    condition += " OR ID=" + std::to_string(id);
+  const std::string text =
+      Ask("Select ID,WW_NETTO,POT,ID_ORDER,DATE from Auftraege where " + condition);
+  ASSERT_FALSE(text.empty());
+  TReadBack back;
+  ReadBack(text, target_, back);
+  EXPECT_EQ(back.loaded, 2);
+}
+
 TEST_F(AnyQuery, FieldTypesFollowTheColumnsAndTheirValues) {
   Execute(database_,
           "CREATE TABLE Werte (I INTEGER, R REAL, D DATETIME, T VARCHAR(40), N NUMERIC, B BLOB);"
