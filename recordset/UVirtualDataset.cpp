@@ -13,6 +13,40 @@ using namespace dataset_internal;
 
 TField* TFieldHelper::Find(const std::string& name,
                            const std::vector<std::unique_ptr<TField>>& fields) {
+  // Byte by byte rather than through memcmp: the names are a few bytes long, and a library
+  // call per candidate cost more than the comparison itself.
+  const size_t n = name.size();
+  const char* const wanted = name.data();
+  for (size_t i = 0; i < recent_count_; ++i) {
+    const TRecentName& recent = recent_[i];
+    if (recent.name.size() != n) continue;
+    const char* const known = recent.name.data();
+    size_t k = 0;
+    while (k < n && known[k] == wanted[k])
+      ++k;
+    if (k == n) return recent.field;
+  }
+  TField* found = FindInTree(name, fields);
+  size_t i = recent_next_;
+  if (recent_count_ < kRecentNames) {
+    i = recent_count_++;
+  } else {
+    recent_next_ = (recent_next_ + 1) % kRecentNames;
+  }
+  TRecentName& slot = recent_[i];
+  slot.name = name;
+  slot.field = found;
+  return found;
+}
+
+void TFieldHelper::Clear() {
+  tree_.Clear();
+  recent_count_ = 0;
+  recent_next_ = 0;
+}
+
+TField* TFieldHelper::FindInTree(const std::string& name,
+                                 const std::vector<std::unique_ptr<TField>>& fields) {
   TTreeItem& key = search_key_;
   key.SetName(name);
   if (tree_.Search(key)) return static_cast<TTreeItem*>(tree_.Founded())->Field();

@@ -207,7 +207,7 @@ int32_t TField::AsInteger() const {
     case TValueClass::kDate:
       return ToIntegral<int32_t>(AsFloat(), *this);
     default:
-      return ToIntegral<int32_t>(static_cast<long double>(AsLargeInt()), *this);
+      return IntegerInRange<int32_t>(AsLargeInt(), *this);
   }
 }
 
@@ -294,7 +294,8 @@ std::string TField::AsString() const {
     case TValueClass::kFixed: {
       int64_t v = Load<int64_t>(s);
       uint64_t mag = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-      std::string text = (v < 0 ? "-" : "") + std::to_string(mag / 10000);
+      std::string text = v < 0 ? "-" : "";
+      text += std::to_string(mag / 10000);
       auto frac = static_cast<unsigned>(mag % 10000);
       if (frac != 0) {
         char digits[8];
@@ -349,12 +350,12 @@ void TField::Clear() {
 void TField::StoreInteger(int64_t value) {
   switch (type_) {
     case ftSmallint: {
-      auto v = ToIntegral<int16_t>(value, *this);
+      auto v = IntegerInRange<int16_t>(value, *this);
       StoreBytes(&v, sizeof v);
       return;
     }
     case ftWord: {
-      auto v = ToIntegral<uint16_t>(value, *this);
+      auto v = IntegerInRange<uint16_t>(value, *this);
       StoreBytes(&v, sizeof v);
       return;
     }
@@ -362,7 +363,7 @@ void TField::StoreInteger(int64_t value) {
       StoreBytes(&value, sizeof value);
       return;
     default: {  // ftInteger, ftAutoInc
-      auto v = ToIntegral<int32_t>(value, *this);
+      auto v = IntegerInRange<int32_t>(value, *this);
       StoreBytes(&v, sizeof v);
       return;
     }
