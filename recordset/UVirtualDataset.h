@@ -172,7 +172,37 @@ enum class TValueClass {
   kBytes,    // ftBytes, ftVarBytes
   kBlob,     // ftBlob to ftTypedBinary: a byte string outside the values area
 };
-TValueClass ValueClassOf(TFieldType type);
+// Inline: the stream format and the field code ask for it on every value.
+inline TValueClass ValueClassOf(TFieldType type) {
+  using C = TValueClass;
+  switch (type) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftLargeint:
+      return C::kInteger;
+    case ftBoolean:
+      return C::kBoolean;
+    case ftFloat:
+    case ftCurrency:
+      return C::kFloat;
+    case ftBCD:
+      return C::kFixed;
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+      return C::kDate;
+    case ftString:
+    case ftFixedChar:
+      return C::kText;
+    case ftBytes:
+    case ftVarBytes:
+      return C::kBytes;
+    default:
+      return type >= ftBlob && type <= ftTypedBinary ? C::kBlob : C::kNone;
+  }
+}
 inline bool IsBlobType(TFieldType type) {
   return ValueClassOf(type) == TValueClass::kBlob;
 }

@@ -53,37 +53,6 @@ int FieldValueWidth(TFieldType type, int size) {
   }
 }
 
-TValueClass ValueClassOf(TFieldType type) {
-  using C = TValueClass;
-  switch (type) {
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-    case ftAutoInc:
-    case ftLargeint:
-      return C::kInteger;
-    case ftBoolean:
-      return C::kBoolean;
-    case ftFloat:
-    case ftCurrency:
-      return C::kFloat;
-    case ftBCD:
-      return C::kFixed;
-    case ftDate:
-    case ftTime:
-    case ftDateTime:
-      return C::kDate;
-    case ftString:
-    case ftFixedChar:
-      return C::kText;
-    case ftBytes:
-    case ftVarBytes:
-      return C::kBytes;
-    default:
-      return type >= ftBlob && type <= ftTypedBinary ? C::kBlob : C::kNone;
-  }
-}
-
 void TFieldDefs::Add(const std::string& name, TFieldType type, int size, bool required) {
   if (name.empty()) throw EDatabaseError("Feldname fehlt");
   items_.push_back(TFieldDef{name, type, size, required});
@@ -199,7 +168,15 @@ int64_t TField::AsLargeInt() const {
   }
 }
 
+// The reads that a walk over query results makes most (an integer, a float, a day number, a
+// text, each from a field of its own kind) look the value's slot up once; the general paths
+// below ask for it again in each step of a conversion.
+
 int32_t TField::AsInteger() const {
+  if (type_ == ftInteger || type_ == ftAutoInc) {
+    const uint8_t* s = Slot();
+    return s == nullptr || s[0] == 0 ? 0 : Load<int32_t>(s);
+  }
   if (IsNull()) return 0;
   switch (ValueClassOf(type_)) {
     case TValueClass::kFloat:
@@ -212,6 +189,10 @@ int32_t TField::AsInteger() const {
 }
 
 double TField::AsFloat() const {
+  if (type_ == ftFloat || type_ == ftCurrency || type_ == ftDateTime) {
+    const uint8_t* s = Slot();
+    return s == nullptr || s[0] == 0 ? 0.0 : Load<double>(s);
+  }
   if (IsNull()) return 0.0;
   switch (ValueClassOf(type_)) {
     case TValueClass::kFloat:
@@ -261,6 +242,7 @@ bool TField::AsBoolean() const {
 }
 
 double TField::AsDateTime() const {
+  if (type_ == ftDateTime) return AsFloat();
   if (IsNull()) return 0.0;
   const TValueClass c = ValueClassOf(type_);
   if (c == TValueClass::kDate || c == TValueClass::kFloat) return AsFloat();
@@ -268,6 +250,12 @@ double TField::AsDateTime() const {
 }
 
 std::string TField::AsString() const {
+  if (type_ == ftString || type_ == ftFixedChar) {
+    const uint8_t* s = Slot();
+    if (s == nullptr || s[0] == 0 || size_ == 0) return {};
+    const char* text = reinterpret_cast<const char*>(s + 1);
+    return std::string(text, strnlen(text, static_cast<size_t>(size_)));
+  }
   if (IsBlobType(type_)) {
     const std::string* blob = Blob();
     return blob ? *blob : std::string();
