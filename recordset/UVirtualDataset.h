@@ -316,6 +316,7 @@ class TFieldHelper {
   std::array<TRecentName, kRecentNames> recent_;
   size_t recent_count_ = 0;  // entries in use
   size_t recent_next_ = 0;   // the entry replaced next once all are in use
+  size_t recent_hint_ = 0;   // where the next search starts: after the last name found
 };
 
 class TCustomStreamFormat;
