@@ -500,8 +500,7 @@ TKXJSONPtr TKXJSONStreamer::ReadTree(std::string_view text) {
   size_t start = 0;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") start = 3;
   if (text.size() == start) Fail("empty text", start);
-  // A tree takes a few times its text, so the first chunk can be the text's size.
-  auto arena = std::make_unique<TKXArena>(std::clamp<size_t>(text.size(), 4096, 1024 * 1024));
+  auto arena = std::make_unique<TKXArena>();
   Parser parser(text, arena.get());
   TKXCustomJSON* value = parser.ParseRoot(start);
   if (TKXJSONPtr root = parser.TakeRoot()) {
