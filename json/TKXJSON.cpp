@@ -79,6 +79,10 @@ void TKXJSONDeleter::operator()(TKXCustomJSON* value) const {
 
 // ---- TKXCustomJSON ----
 
+void TKXCustomJSON::NoteOutsideResources() {
+  if (in_arena_) TKXArena::Of(this)->NoteOutsideResources();
+}
+
 void TKXCustomJSON::SetBooleanMember(const std::string& name, bool value) {
   if (TKXCustomJSON* target = ChildByKey(TVariant::FromString(name))) {
     target->SetValue(TVariant::FromBoolean(value));
@@ -165,6 +169,7 @@ TKXJSONstring::~TKXJSONstring() {
 }
 
 void TKXJSONstring::Assign(std::u16string_view value) {
+  NoteOutsideResources();
   const char16_t* copy = CopyText(value);
   if (owns_text_) delete[] text_;
   text_ = copy;
@@ -218,6 +223,7 @@ TKXJSONobjectmethod::~TKXJSONobjectmethod() {
 }
 
 void TKXJSONobjectmethod::SetPairValue(TKXJSONPtr value) {
+  NoteOutsideResources();
   TKXJSONDeleter()(value_);
   value_ = value.release();
 }
@@ -228,7 +234,23 @@ TKXJSONcustomlist::~TKXJSONcustomlist() {
   DestroyChildren();
 }
 
+void TKXJSONcustomlist::NoteChange() {
+  if (arena_) {
+    arena_->NoteOutsideResources();
+  } else {
+    NoteOutsideResources();
+  }
+}
+
 void TKXJSONcustomlist::DestroyChildren() {
+  if (arena_ && !arena_->HasOutsideResources()) {
+    // The root of a read tree that nobody changed: every node below lives in the arena and
+    // holds nothing outside it, so they all go with the arena, unvisited.
+    count_ = 0;
+    items_ = nullptr;
+    heap_items_.clear();
+    return;
+  }
   // Last to first, each removal taking the last position.
   while (count_ > 0) {
     --count_;
@@ -251,6 +273,7 @@ TKXCustomJSON* TKXJSONcustomlist::GetItem(int32_t index) const {
 
 void TKXJSONcustomlist::SetItem(int32_t index, TKXJSONPtr value) {
   if (index < 0 || static_cast<uint32_t>(index) >= count_) return;  // value is destroyed
+  NoteChange();
   TKXCustomJSON* old = items_[index];
   items_[index] = value.release();
   TKXJSONDeleter()(old);
@@ -269,6 +292,7 @@ TKXCustomJSON* TKXJSONcustomlist::ItemWithName(int32_t index, std::string& name)
 
 int32_t TKXJSONcustomlist::AddItem(TKXJSONPtr value) {
   if (!value) return -1;
+  NoteChange();
   if (items_ != heap_items_.data()) {
     // The reader's exact-sized array: continue on the heap.
     heap_items_.assign(items_, items_ + count_);
@@ -281,6 +305,7 @@ int32_t TKXJSONcustomlist::AddItem(TKXJSONPtr value) {
 
 void TKXJSONcustomlist::RemoveItem(int32_t index) {
   if (index < 0 || static_cast<uint32_t>(index) >= count_) return;
+  NoteChange();
   TKXCustomJSON* child = items_[index];
   const uint32_t last = count_ - 1;
   items_[index] = items_[last];
@@ -586,7 +611,12 @@ char* TakePage() {
       return page;
     }
   }
-  return new char[TKXArena::kPageBytes];
+  return static_cast<char*>(
+      ::operator new (TKXArena::kPageBytes, std::align_val_t{TKXArena::kPageBytes}));
+}
+
+void FreePage(char* page) {
+  ::operator delete (page, std::align_val_t{TKXArena::kPageBytes});
 }
 
 }  // namespace
@@ -605,7 +635,7 @@ TKXArena::~TKXArena() {
     }
   }
   for (size_t i = kept; i < pages_.size(); ++i)
-    delete[] pages_[i];
+    FreePage(pages_[i]);
 }
 
 void* TKXArena::AllocateSlow(size_t size, size_t align) {
@@ -617,8 +647,11 @@ void* TKXArena::AllocateSlow(size_t size, size_t align) {
   }
   pages_.reserve(pages_.size() + 1);  // so that the page is owned before anything can fail
   pages_.push_back(TakePage());
-  cur_ = pages_.back();
-  end_ = cur_ + kPageBytes;
+  char* page = pages_.back();
+  TKXArena* self = this;
+  std::memcpy(page, &self, sizeof self);  // for Of
+  cur_ = page + kPageHeader;
+  end_ = page + kPageBytes;
   return Allocate(size, align);
 }
 
@@ -637,7 +670,7 @@ void TKXArena::ReleaseCachedPages() {
   }
   for (char* page : pages) {
     UnpoisonPage(page);
-    delete[] page;
+    FreePage(page);
   }
 }
 

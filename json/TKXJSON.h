@@ -20,6 +20,7 @@
 // Not thread-safe: one thread at a time per tree.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <forward_list>
@@ -129,6 +130,8 @@ class TKXCustomJSON {
     kMember,  // pairs: the name when owned, and the value
   };
   explicit TKXCustomJSON(NodeClass node_class) : node_class_(node_class) {}
+  // Called by every operation that gives a node something from outside the reader's arena.
+  void NoteOutsideResources();
 
   // Spare bytes after in_arena_, used by subclasses for small fields.
   bool owns_text_ = false;
@@ -283,6 +286,8 @@ class TKXJSONcustomlist : public TKXCustomJSON {
   virtual void ChildrenChanged() {}
   // Destroys the children from the last to the first.
   void DestroyChildren();
+  // Called before the children change: the tree now holds, or may hold, heap values.
+  void NoteChange();
   TKXCustomJSON* const* Items() const { return items_; }
 
  private:
@@ -417,7 +422,7 @@ class TKXJSON : public TKXJSONcustomlist {
 // threads; the page cache is locked, the arena itself is not.
 class TKXArena {
  public:
-  static constexpr size_t kPageBytes = 32 * 1024;
+  static constexpr size_t kPageBytes = 32 * 1024;  // a power of two
   static constexpr size_t kMaxCachedBytes = 128 * 1024 * 1024;
 
   TKXArena() = default;
@@ -444,13 +449,27 @@ class TKXArena {
   static size_t CachedBytes();
   static void ReleaseCachedPages();
 
+  // The arena that p was drawn from. REQUIRES: p came from Allocate of at most a quarter page
+  // (every node does). Pages are aligned to their size and open with their arena's address.
+  static TKXArena* Of(const void* p) {
+    return *reinterpret_cast<TKXArena* const*>(reinterpret_cast<uintptr_t>(p) &
+                                               ~uintptr_t{kPageBytes - 1});
+  }
+  // Set when a node drawn from this arena took something from outside it (a heap value or
+  // text). Until then no node of the tree needs destroying: the root drops them with the
+  // arena instead of visiting each.
+  void NoteOutsideResources() { outside_resources_ = true; }
+  bool HasOutsideResources() const { return outside_resources_; }
+
  private:
+  static constexpr size_t kPageHeader = alignof(std::max_align_t);
   void* AllocateSlow(size_t size, size_t align);
 
   std::vector<char*> pages_;                     // kPageBytes each, back to the cache
   std::vector<std::unique_ptr<char[]>> blocks_;  // the large allocations, freed
   char* cur_ = nullptr;
   char* end_ = nullptr;
+  bool outside_resources_ = false;
 };
 
 template <class T, class... Args>
