@@ -254,7 +254,11 @@ TCustomDataProvider::~TCustomDataProvider() {
 }
 
 void TCustomDataProvider::Clear() {
-  for (int i = 0; i < list_.Count(); ++i)
+  // Records without blob strings hold nothing outside their block; when all of them came from
+  // the pool they go with its pages, unvisited (a large set spent a cache miss per record here).
+  const bool all_plain_and_pooled =
+      owner_.blob_count_ == 0 && pool_.BlocksInUse() == static_cast<size_t>(list_.Count());
+  for (int i = 0; !all_plain_and_pooled && i < list_.Count(); ++i)
     TRecordData::Free(list_.Get(i), &pool_);
   list_.Clear();
   pool_.Reset();

@@ -22,7 +22,8 @@ class TVirtualDataSet;
 // to 256 KiB), so that loading many records costs one allocation per page instead of one per
 // record, and freeing them one per page. Blocks given back are reused. A request of another
 // size is refused (null) while blocks of the old size are in use; the caller then takes the
-// heap. Pages go back to the heap on Reset and on destruction, which REQUIRE no block in use.
+// heap. Pages go back to the heap on Reset and on destruction, with every block cut from them,
+// given back or not: what lived in a block still in use is dropped without its destructor.
 class TRecordPool {
  public:
   TRecordPool() = default;
