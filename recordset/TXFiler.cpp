@@ -163,7 +163,7 @@ std::string TXReader::ReadPayload(int64_t count) {
   return out;
 }
 
-void TXReader::CheckValue(TValueType expected) {
+void TXReader::CheckValueSlow(TValueType expected) {
   if (ReadValue() == expected) return;
   StepBack();
   SkipValue();
@@ -240,14 +240,6 @@ long double TXReader::ReadFloat() {
 }
 
 std::string TXReader::ReadString() {
-  // A short text that lies whole in the buffer is taken from there in one step.
-  if (buf_end_ - buf_pos_ >= 2 && buffer_[buf_pos_] == vaString &&
-      buf_end_ - buf_pos_ - 2 >= buffer_[buf_pos_ + 1]) {
-    const size_t length = buffer_[buf_pos_ + 1];
-    std::string text(reinterpret_cast<const char*>(buffer_.get() + buf_pos_ + 2), length);
-    buf_pos_ += static_cast<int32_t>(2 + length);
-    return text;
-  }
   const TValueType next = NextValue();
   if (next == vaWString || next == vaUTF8String) return platform::WideToAnsi(ReadWideString());
   switch (ReadValue()) {

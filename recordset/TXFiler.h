@@ -132,7 +132,13 @@ class TXReader : public TXFiler {
   }
   bool EndOfList() { return NextValue() == vaNull; }
   // On another tag: skips that whole value, then raises.
-  void CheckValue(TValueType expected);
+  void CheckValue(TValueType expected) {
+    if (buf_pos_ < buf_end_ && buffer_[buf_pos_] == expected) {
+      ++buf_pos_;  // the common case, inline: every record begins and ends with one
+      return;
+    }
+    CheckValueSlow(expected);
+  }
   void ReadListBegin() { CheckValue(vaList); }
   void ReadListEnd() { CheckValue(vaNull); }
   void ReadSignature();
@@ -182,6 +188,7 @@ class TXReader : public TXFiler {
   [[noreturn]] void ReadError(const std::string& argument);
   [[noreturn]] void InvalidValue(const std::string& detail);
   [[noreturn]] void BooleanError();
+  void CheckValueSlow(TValueType expected);
 
   TXNameHook on_set_name_;
   TXReferenceNameHook on_reference_name_;
