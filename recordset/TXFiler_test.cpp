@@ -97,9 +97,9 @@ TEST(TXReader, FloatAcceptsIntegerTags) {
 }
 
 TEST(TXReader, ValuesAcrossTheEndOfTheBufferReadTheSameAtEveryBufferSize) {
-  // Integers, floats, Booleans and short texts are taken straight from the buffer when they lie
-  // whole in it and byte by byte when they cross its end; each buffer size puts those ends
-  // elsewhere.
+  // Integers, floats, Booleans and list tags are taken straight from the buffer when they lie
+  // whole in it and byte by byte when they cross its end; texts go through the copying path.
+  // Each buffer size puts those ends elsewhere.
   const std::vector<int32_t> integers = {-1,    127,   -128,      300,      -32768,
                                          32767, 70000, INT32_MIN, INT32_MAX};
   const std::vector<long double> floats = {1.5L, -0.1L, 45000.25L, 1e300L, -3.0L};
