@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
 
 #include "platform/CodePage.h"
 #include "util/Errors.h"
@@ -47,14 +52,36 @@ const char* ValueKindName(ValueKind kind) {
 
 void TKXJSONDeleter::operator()(TKXCustomJSON* value) const {
   if (value == nullptr) return;
-  if (value->in_arena_) {
-    value->~TKXCustomJSON();  // the memory goes back with the arena
-  } else {
+  if (!value->in_arena_) {
     delete value;
+    return;
   }
+  // The memory goes back with the arena. Most nodes hold nothing else, and a tree of a large
+  // document is mostly such nodes: their destructors would only cost a virtual call each.
+  using C = TKXCustomJSON::NodeClass;
+  switch (value->node_class_) {
+    case C::kPlain:
+      return;
+    case C::kText:
+      if (!value->owns_text_) return;
+      break;
+    case C::kMember:
+      if (!value->owns_text_) {
+        TKXJSONDeleter()(static_cast<TKXJSONobjectmethod*>(value)->value_);
+        return;
+      }
+      break;
+    case C::kOther:
+      break;
+  }
+  value->~TKXCustomJSON();
 }
 
 // ---- TKXCustomJSON ----
+
+void TKXCustomJSON::NoteOutsideResources() {
+  if (in_arena_) TKXArena::Of(this)->NoteOutsideResources();
+}
 
 void TKXCustomJSON::SetBooleanMember(const std::string& name, bool value) {
   if (TKXCustomJSON* target = ChildByKey(TVariant::FromString(name))) {
@@ -125,15 +152,16 @@ TKXOwned<TKXJSONboolean> TKXCustomJSON::NewBoolean(bool value) {
 TVariant TKXJSONnumber::GetValue() const {
   // Overflow is decided on the rounded result: a value a little above DBL_MAX that rounds to it
   // (1.7976931348623158e308) is still a double, as it is for the floating-point unit.
-  const double value = static_cast<double>(value_);
-  if (std::isinf(value) && std::isfinite(value_)) {
+  const long double stored = Value();
+  const double value = static_cast<double>(stored);
+  if (std::isinf(value) && std::isfinite(stored)) {
     throw EVariantOverflowError("Floating point overflow");
   }
   return TVariant::FromDouble(value);
 }
 
 void TKXJSONnumber::SetValue(const TVariant& value) {
-  value_ = value.ToDouble();
+  Store(value.ToDouble());
 }
 
 TKXJSONstring::~TKXJSONstring() {
@@ -141,6 +169,7 @@ TKXJSONstring::~TKXJSONstring() {
 }
 
 void TKXJSONstring::Assign(std::u16string_view value) {
+  NoteOutsideResources();
   const char16_t* copy = CopyText(value);
   if (owns_text_) delete[] text_;
   text_ = copy;
@@ -179,7 +208,9 @@ TVariant TKXJSONnull::GetValue() const {
 // ---- TKXJSONobjectmethod ----
 
 TKXJSONobjectmethod::TKXJSONobjectmethod(std::u16string_view name, TKXJSONPtr value)
-    : name_len_(static_cast<uint32_t>(name.size())), name_(CopyText(name)) {
+    : TKXCustomJSON(NodeClass::kMember),
+      name_len_(static_cast<uint32_t>(name.size())),
+      name_(CopyText(name)) {
   owns_text_ = true;
   value_ = value.release();
 }
@@ -192,6 +223,7 @@ TKXJSONobjectmethod::~TKXJSONobjectmethod() {
 }
 
 void TKXJSONobjectmethod::SetPairValue(TKXJSONPtr value) {
+  NoteOutsideResources();
   TKXJSONDeleter()(value_);
   value_ = value.release();
 }
@@ -202,7 +234,23 @@ TKXJSONcustomlist::~TKXJSONcustomlist() {
   DestroyChildren();
 }
 
+void TKXJSONcustomlist::NoteChange() {
+  if (arena_) {
+    arena_->NoteOutsideResources();
+  } else {
+    NoteOutsideResources();
+  }
+}
+
 void TKXJSONcustomlist::DestroyChildren() {
+  if (arena_ && !arena_->HasOutsideResources()) {
+    // The root of a read tree that nobody changed: every node below lives in the arena and
+    // holds nothing outside it, so they all go with the arena, unvisited.
+    count_ = 0;
+    items_ = nullptr;
+    heap_items_.clear();
+    return;
+  }
   // Last to first, each removal taking the last position.
   while (count_ > 0) {
     --count_;
@@ -225,6 +273,7 @@ TKXCustomJSON* TKXJSONcustomlist::GetItem(int32_t index) const {
 
 void TKXJSONcustomlist::SetItem(int32_t index, TKXJSONPtr value) {
   if (index < 0 || static_cast<uint32_t>(index) >= count_) return;  // value is destroyed
+  NoteChange();
   TKXCustomJSON* old = items_[index];
   items_[index] = value.release();
   TKXJSONDeleter()(old);
@@ -243,6 +292,7 @@ TKXCustomJSON* TKXJSONcustomlist::ItemWithName(int32_t index, std::string& name)
 
 int32_t TKXJSONcustomlist::AddItem(TKXJSONPtr value) {
   if (!value) return -1;
+  NoteChange();
   if (items_ != heap_items_.data()) {
     // The reader's exact-sized array: continue on the heap.
     heap_items_.assign(items_, items_ + count_);
@@ -255,6 +305,7 @@ int32_t TKXJSONcustomlist::AddItem(TKXJSONPtr value) {
 
 void TKXJSONcustomlist::RemoveItem(int32_t index) {
   if (index < 0 || static_cast<uint32_t>(index) >= count_) return;
+  NoteChange();
   TKXCustomJSON* child = items_[index];
   const uint32_t last = count_ - 1;
   items_[index] = items_[last];
@@ -524,13 +575,103 @@ void TKXJSON::ChildrenChanged() {
 
 // ---- TKXArena ----
 
+namespace {
+
+// Under the address sanitizer a kept page is unreadable until an arena takes it again, so a
+// tree used after its root was destroyed is still caught.
+void PoisonPage([[maybe_unused]] char* page) {
+#if defined(__SANITIZE_ADDRESS__)
+  ASAN_POISON_MEMORY_REGION(page, TKXArena::kPageBytes);
+#endif
+}
+void UnpoisonPage([[maybe_unused]] char* page) {
+#if defined(__SANITIZE_ADDRESS__)
+  ASAN_UNPOISON_MEMORY_REGION(page, TKXArena::kPageBytes);
+#endif
+}
+
+struct PageCache {
+  std::mutex lock;
+  std::vector<char*> pages;
+};
+
+PageCache& Pages() {
+  static PageCache* cache = new PageCache;  // never destroyed: arenas may outlive statics
+  return *cache;
+}
+
+char* TakePage() {
+  PageCache& cache = Pages();
+  {
+    std::lock_guard<std::mutex> hold(cache.lock);
+    if (!cache.pages.empty()) {
+      char* page = cache.pages.back();
+      cache.pages.pop_back();
+      UnpoisonPage(page);
+      return page;
+    }
+  }
+  return static_cast<char*>(
+      ::operator new (TKXArena::kPageBytes, std::align_val_t{TKXArena::kPageBytes}));
+}
+
+void FreePage(char* page) {
+  ::operator delete (page, std::align_val_t{TKXArena::kPageBytes});
+}
+
+}  // namespace
+
+TKXArena::~TKXArena() {
+  PageCache& cache = Pages();
+  size_t kept = 0;
+  {
+    std::lock_guard<std::mutex> hold(cache.lock);
+    const size_t room =
+        kMaxCachedBytes / kPageBytes - std::min(cache.pages.size(), kMaxCachedBytes / kPageBytes);
+    kept = std::min(room, pages_.size());
+    for (size_t i = 0; i < kept; ++i) {
+      PoisonPage(pages_[i]);
+      cache.pages.push_back(pages_[i]);
+    }
+  }
+  for (size_t i = kept; i < pages_.size(); ++i)
+    FreePage(pages_[i]);
+}
+
 void* TKXArena::AllocateSlow(size_t size, size_t align) {
-  const size_t chunk = std::max(next_chunk_, size + align);
-  chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunk));
-  cur_ = chunks_.back().get();
-  end_ = cur_ + chunk;
-  next_chunk_ = std::min<size_t>(next_chunk_ * 2, 1024 * 1024);
+  if (size + align > kPageBytes / 4) {
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(size + align));
+    const uintptr_t p =
+        (reinterpret_cast<uintptr_t>(blocks_.back().get()) + align - 1) & ~(align - 1);
+    return reinterpret_cast<void*>(p);
+  }
+  pages_.reserve(pages_.size() + 1);  // so that the page is owned before anything can fail
+  pages_.push_back(TakePage());
+  char* page = pages_.back();
+  TKXArena* self = this;
+  std::memcpy(page, &self, sizeof self);  // for Of
+  cur_ = page + kPageHeader;
+  end_ = page + kPageBytes;
   return Allocate(size, align);
+}
+
+size_t TKXArena::CachedBytes() {
+  PageCache& cache = Pages();
+  std::lock_guard<std::mutex> hold(cache.lock);
+  return cache.pages.size() * kPageBytes;
+}
+
+void TKXArena::ReleaseCachedPages() {
+  std::vector<char*> pages;
+  {
+    PageCache& cache = Pages();
+    std::lock_guard<std::mutex> hold(cache.lock);
+    pages.swap(cache.pages);
+  }
+  for (char* page : pages) {
+    UnpoisonPage(page);
+    FreePage(page);
+  }
 }
 
 }  // namespace rb

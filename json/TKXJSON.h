@@ -20,8 +20,11 @@
 // Not thread-safe: one thread at a time per tree.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <forward_list>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -118,28 +121,55 @@ class TKXCustomJSON {
   bool in_arena_ = false;
 
  protected:
+  // What destroying a node of the reader's arena involves, so that the many that hold nothing
+  // outside the arena are passed over without a virtual destructor call each (TKXJSONDeleter).
+  enum class NodeClass : uint8_t {
+    kOther,   // containers and anything else: always destroyed
+    kPlain,   // numbers, Booleans, null: nothing outside the arena
+    kText,    // strings: only a text of their own (owns_text_) is outside it
+    kMember,  // pairs: the name when owned, and the value
+  };
+  explicit TKXCustomJSON(NodeClass node_class) : node_class_(node_class) {}
+  // Called by every operation that gives a node something from outside the reader's arena.
+  void NoteOutsideResources();
+
   // Spare bytes after in_arena_, used by subclasses for small fields.
   bool owns_text_ = false;
+
+ private:
+  NodeClass node_class_ = NodeClass::kOther;
 };
 
 class TKXJSONnumber : public TKXCustomJSON {
  public:
-  explicit TKXJSONnumber(long double value = 0) : value_(value) {}
+  explicit TKXJSONnumber(long double value = 0) : TKXCustomJSON(NodeClass::kPlain) { Store(value); }
   // A double variant; raises EVariantOverflowError when the value is too large for a double.
   TVariant GetValue() const override;
   void SetValue(const TVariant& value) override;
   ValueKind GetKind() const override { return ClassKind(); }
   static constexpr ValueKind ClassKind() { return ValueKind::js_Number; }
-  long double Value() const { return value_; }
+  long double Value() const {
+    long double value = 0;
+    std::memcpy(&value, value_, sizeof value_);
+    return value;
+  }
 
  private:
-  long double value_;
+  // The significant bytes only, unaligned: a node of 24 bytes instead of 32 (the x87 format
+  // has 10 of its 16 bytes in use), which the many numbers of a document add up.
+  static constexpr size_t kValueBytes =
+      std::numeric_limits<long double>::digits == 64 ? 10 : sizeof(long double);
+  void Store(long double value) { std::memcpy(value_, &value, sizeof value_); }
+
+  unsigned char value_[kValueBytes];
 };
 
 class TKXJSONstring : public TKXCustomJSON {
  public:
-  TKXJSONstring() = default;
-  explicit TKXJSONstring(std::u16string_view value) { Assign(value); }
+  TKXJSONstring() : TKXCustomJSON(NodeClass::kText) {}
+  explicit TKXJSONstring(std::u16string_view value) : TKXCustomJSON(NodeClass::kText) {
+    Assign(value);
+  }
   ~TKXJSONstring() override;
   TVariant GetValue() const override;
   // Null stores the empty text.
@@ -155,7 +185,7 @@ class TKXJSONstring : public TKXCustomJSON {
  public:
   // Refers to text that lives as long as this value (the reader's arena).
   TKXJSONstring(ArenaText, std::u16string_view text)
-      : len_(uint32_t(text.size())), text_(text.data()) {}
+      : TKXCustomJSON(NodeClass::kText), len_(uint32_t(text.size())), text_(text.data()) {}
 
  private:
   void Assign(std::u16string_view value);
@@ -166,7 +196,7 @@ class TKXJSONstring : public TKXCustomJSON {
 
 class TKXJSONboolean : public TKXCustomJSON {
  public:
-  explicit TKXJSONboolean(bool value = false) : value_(value) {}
+  explicit TKXJSONboolean(bool value = false) : TKXCustomJSON(NodeClass::kPlain), value_(value) {}
   TVariant GetValue() const override;
   void SetValue(const TVariant& value) override;
   ValueKind GetKind() const override { return ClassKind(); }
@@ -179,7 +209,7 @@ class TKXJSONboolean : public TKXCustomJSON {
 
 class TKXJSONnull : public TKXCustomJSON {
  public:
-  TKXJSONnull() = default;
+  TKXJSONnull() : TKXCustomJSON(NodeClass::kPlain) {}
   static TKXOwned<TKXJSONnull> New();
   TVariant GetValue() const override;
   ValueKind GetKind() const override { return ClassKind(); }
@@ -198,13 +228,17 @@ class TKXJSONobjectmethod : public TKXCustomJSON {
   void SetPairValue(TKXJSONPtr value);
 
  private:
+  friend struct TKXJSONDeleter;
   friend class TKXJSONStreamer;
   struct ArenaName {};
 
  public:
   // Refers to a name that lives as long as this pair (the reader's arena); takes value.
   TKXJSONobjectmethod(ArenaName, std::u16string_view name, TKXCustomJSON* value)
-      : name_len_(uint32_t(name.size())), name_(name.data()), value_(value) {}
+      : TKXCustomJSON(NodeClass::kMember),
+        name_len_(uint32_t(name.size())),
+        name_(name.data()),
+        value_(value) {}
 
  private:
   uint32_t name_len_ = 0;
@@ -252,6 +286,8 @@ class TKXJSONcustomlist : public TKXCustomJSON {
   virtual void ChildrenChanged() {}
   // Destroys the children from the last to the first.
   void DestroyChildren();
+  // Called before the children change: the tree now holds, or may hold, heap values.
+  void NoteChange();
   TKXCustomJSON* const* Items() const { return items_; }
 
  private:
@@ -374,13 +410,25 @@ class TKXJSON : public TKXJSONcustomlist {
 
 // ---- implementation details shared with the reader ----
 
-// A bump allocator: chunks of growing size, freed all at once.
+// A bump allocator over pages of kPageBytes, freed all at once. An allocation larger than a
+// quarter page gets a block of its own.
+//
+// Pages outlive their arena: when an arena goes, its pages are kept for the next arena (the next
+// document read in this process), up to kMaxCachedBytes in all, so that a read does not pay for
+// fresh pages (page faults and zeroing) that the previous read just gave back. The kept pages
+// are memory the process still holds; ReleaseCachedPages gives them back to the system heap at
+// once (the program calls it when it will read no document for a while). Small pages also mean
+// that a small document holds at most one page it does not use. Arenas may live on different
+// threads; the page cache is locked, the arena itself is not.
 class TKXArena {
  public:
-  // The first chunk's size; later chunks double up to 1 MiB.
-  explicit TKXArena(size_t first_chunk = 16 * 1024) : next_chunk_(first_chunk) {}
+  static constexpr size_t kPageBytes = 32 * 1024;  // a power of two
+  static constexpr size_t kMaxCachedBytes = 128 * 1024 * 1024;
+
+  TKXArena() = default;
   TKXArena(const TKXArena&) = delete;
   TKXArena& operator=(const TKXArena&) = delete;
+  ~TKXArena();
 
   void* Allocate(size_t size, size_t align) {
     const uintptr_t p = (reinterpret_cast<uintptr_t>(cur_) + align - 1) & ~(align - 1);
@@ -397,13 +445,31 @@ class TKXArena {
     if (static_cast<char*>(latest) + old_size == cur_) cur_ -= old_size - new_size;
   }
 
+  // Bytes of pages kept for later arenas, and giving them back.
+  static size_t CachedBytes();
+  static void ReleaseCachedPages();
+
+  // The arena that p was drawn from. REQUIRES: p came from Allocate of at most a quarter page
+  // (every node does). Pages are aligned to their size and open with their arena's address.
+  static TKXArena* Of(const void* p) {
+    return *reinterpret_cast<TKXArena* const*>(reinterpret_cast<uintptr_t>(p) &
+                                               ~uintptr_t{kPageBytes - 1});
+  }
+  // Set when a node drawn from this arena took something from outside it (a heap value or
+  // text). Until then no node of the tree needs destroying: the root drops them with the
+  // arena instead of visiting each.
+  void NoteOutsideResources() { outside_resources_ = true; }
+  bool HasOutsideResources() const { return outside_resources_; }
+
  private:
+  static constexpr size_t kPageHeader = alignof(std::max_align_t);
   void* AllocateSlow(size_t size, size_t align);
 
-  std::vector<std::unique_ptr<char[]>> chunks_;
+  std::vector<char*> pages_;                     // kPageBytes each, back to the cache
+  std::vector<std::unique_ptr<char[]>> blocks_;  // the large allocations, freed
   char* cur_ = nullptr;
   char* end_ = nullptr;
-  size_t next_chunk_ = 16 * 1024;
+  bool outside_resources_ = false;
 };
 
 template <class T, class... Args>

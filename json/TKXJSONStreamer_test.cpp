@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "json/TKXJSONStreamerTesting.h"
 #include "platform/Locale.h"
@@ -327,6 +330,58 @@ TEST(Reader, StringEscapes) {
   };
   for (const Row& r : rows) {
     EXPECT_EQ(StringOf(r.text), r.value) << r.name;
+  }
+}
+
+TEST(Reader, StringScanLooksAtWordsAndAgreesWithTheByteWiseScan) {
+  // The closing quote, backslashes and high bytes at every place in and across the eight-byte
+  // words that the scan takes at once.
+  using json_testing::ScanString;
+  using json_testing::ScanStringPlain;
+  using json_testing::TStringScan;
+  struct Case {
+    const char* name;
+    std::string text;  // the content starts at 0
+    TStringScan expected;
+  };
+  const std::vector<Case> cases = {
+      {"empty string", "\"", {0, false, false}},
+      {"quote in the first word", "abc\"def", {3, false, false}},
+      {"quote in a later word", "abcdefghijklm\"xyz", {13, false, false}},
+      {"quote right after a word", "abcdefgh\"", {8, false, false}},
+      {"escaped quote across a word end", "abcdefg\\\"hij\"", {12, true, false}},
+      {"escaped backslash before the quote", "abcdefghij\\\\\"", {12, true, false}},
+      {"high byte in a clean word",
+       "abc\xC3\xA4"
+       "defgh\"",
+       {10, false, true}},
+      {"high byte escaped is not counted",
+       "ab\\\xE4"
+       "cd\"",
+       {6, true, false}},
+      {"not closed", "abcdefghijklmnopq", {17, false, false}},
+      {"backslash at the very end", "abcdefghij\\", {11, true, false}},
+      {"high byte after the quote is not counted", "abcdefgh\"\xE4", {8, false, false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TStringScan fast = ScanString(c.text, 0);
+    const TStringScan plain = ScanStringPlain(c.text, 0);
+    EXPECT_EQ(plain.end, c.expected.end);
+    EXPECT_EQ(plain.escapes, c.expected.escapes);
+    EXPECT_EQ(plain.high, c.expected.high);
+    EXPECT_TRUE(fast == plain) << fast.end << " " << fast.escapes << " " << fast.high;
+  }
+  // Random content of quotes, backslashes, high bytes and letters from every start.
+  std::mt19937 random(11);
+  const char alphabet[] = {'a', 'b', '"', '\\', '\xC3', '\xA4', ' ', 'z'};
+  for (int i = 0; i < 2000; ++i) {
+    std::string text(random() % 30, ' ');
+    for (char& ch : text)
+      ch = alphabet[random() % (random() % 4 == 0 ? 8 : 2)];
+    const size_t start = text.empty() ? 0 : random() % text.size();
+    SCOPED_TRACE(testing::PrintToString(text) + " from " + std::to_string(start));
+    EXPECT_TRUE(ScanString(text, start) == ScanStringPlain(text, start));
   }
 }
 

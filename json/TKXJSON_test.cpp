@@ -4,8 +4,13 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
 #include <random>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "json/TKXJSONStreamer.h"
@@ -280,6 +285,139 @@ TEST(JSONValues, HeapValuesAddedToAReadTreeAreOwnedByIt) {
   root.reset();
   // Last to first: the member "p", then the list (replaced, 2, added) from its end.
   EXPECT_EQ(log, (std::vector<std::string>{"member", "added", "replaced"}));
+}
+
+TEST(JSONValues, ChangedNodesOfAReadTreeFreeWhatTheyTook) {
+  // A read tree that nobody changed is dropped with its arena, no node visited. Each kind of
+  // change on its own, at any depth, must still bring its heap value to destruction (and a
+  // string's own text: the sanitizer build reports a leak).
+  using Change = std::function<void(TKXJSON & root, std::vector<std::string> & log)>;
+  auto deep_list = [](TKXJSON& root) { return static_cast<TKXSONList*>(root.MemberValue(u"a")); };
+  auto deep_object = [&](TKXJSON& root) {
+    return static_cast<TKXJSON*>(deep_list(root)->GetItem(1));
+  };
+  const std::vector<std::pair<const char*, Change>> changes = {
+      {"a deep pair's value",
+       [&](TKXJSON& root, std::vector<std::string>& log) {
+         static_cast<TKXJSONobjectmethod*>(deep_object(root)->GetItem(0))
+             ->SetPairValue(MakeProbe(log, "probe"));
+       }},
+      {"an item added to a deep list",
+       [&](TKXJSON& root, std::vector<std::string>& log) {
+         deep_list(root)->AddItem(MakeProbe(log, "probe"));
+       }},
+      {"an item replaced in a deep list",
+       [&](TKXJSON& root, std::vector<std::string>& log) {
+         deep_list(root)->SetItem(0, MakeProbe(log, "probe"));
+       }},
+      {"a member added to a deep object",
+       [&](TKXJSON& root, std::vector<std::string>& log) {
+         deep_object(root)->AddMember(u"new", MakeProbe(log, "probe"));
+       }},
+      {"a member added to the root",
+       [&](TKXJSON& root, std::vector<std::string>& log) {
+         root.AddMember(u"new", MakeProbe(log, "probe"));
+       }},
+      {"a deep string given a text, then a value added to the root",
+       [&](TKXJSON& root, std::vector<std::string>& log) {
+         deep_object(root)->MemberValue(u"q")->SetValue(
+             TVariant::FromWide(u"a text of its own, long enough"));
+         root.AddItem(MakeProbe(log, "probe"));
+       }},
+      {"a removal, then a value added deep",
+       [&](TKXJSON& root, std::vector<std::string>& log) {
+         deep_object(root)->RemoveItem(1);
+         static_cast<TKXJSONobjectmethod*>(deep_object(root)->GetItem(0))
+             ->SetPairValue(MakeProbe(log, "probe"));
+       }},
+  };
+  for (const auto& [what, change] : changes) {
+    SCOPED_TRACE(what);
+    std::vector<std::string> log;
+    TKXJSONPtr root = TKXJSONStreamer::ReadText(
+        R"({"a":[{"p":1,"q":"x"},{"p":2,"q":"y"}],"s":"text","n":null,"t":true})");
+    ASSERT_NE(root, nullptr);
+    change(static_cast<TKXJSON&>(*root), log);
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(static_cast<TKXJSON&>(*root).MemberAsText("s"), "text");
+    root.reset();
+    EXPECT_EQ(log, std::vector<std::string>{"probe"});
+  }
+  // And a string given a text of its own on its own (only the sanitizer build sees a leak).
+  TKXJSONPtr root = TKXJSONStreamer::ReadText(R"({"s":"text"})");
+  ASSERT_NE(root, nullptr);
+  root->FindMember("s")->SetValue(TVariant::FromWide(u"another text of its own, not short"));
+  EXPECT_EQ(root->MemberAsText("s"), "another text of its own, not short");
+}
+
+TEST(JSONValues, NumbersKeepEveryBitOfExtendedPrecision) {
+  // Numbers hold their value in its significant bytes only; nothing may be lost on the way.
+  const std::vector<long double> values = {0.0L,
+                                           -0.0L,
+                                           1.0L / 3.0L,
+                                           -2.5L,
+                                           LDBL_MAX,
+                                           LDBL_MIN,
+                                           LDBL_TRUE_MIN,
+                                           std::numeric_limits<long double>::infinity(),
+                                           123456789012345678.0L};
+  for (long double v : values) {
+    SCOPED_TRACE(static_cast<double>(v));
+    auto number = TKXCustomJSON::NewNumber(v);
+    EXPECT_EQ(number->Value(), v);
+    EXPECT_EQ(std::signbit(number->Value()), std::signbit(v));
+  }
+  auto number = TKXCustomJSON::NewNumber(1);
+  number->SetValue(TVariant::FromDouble(0.1));
+  EXPECT_EQ(number->Value(), static_cast<long double>(0.1));
+  EXPECT_EQ(number->GetValue().ToDouble(), 0.1);
+}
+
+TEST(Arena, PagesOfAFreedTreeServeTheNextAndAreReleasedOnDemand) {
+  TKXArena::ReleaseCachedPages();
+  EXPECT_EQ(TKXArena::CachedBytes(), 0u);
+  std::string text = "[";
+  for (int i = 0; i < 5000; ++i)
+    text +=
+        "{\"name\":\"value number " + std::to_string(i) + "\",\"n\":" + std::to_string(i) + "},";
+  text += "]";
+  TKXJSONPtr first = TKXJSONStreamer::ReadText(text);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(TKXArena::CachedBytes(), 0u);
+  first.reset();
+  const size_t kept = TKXArena::CachedBytes();
+  EXPECT_GE(kept, 4 * TKXArena::kPageBytes) << "the tree's pages are kept";
+  EXPECT_EQ(kept % TKXArena::kPageBytes, 0u);
+  TKXJSONPtr second = TKXJSONStreamer::ReadText(text);
+  ASSERT_NE(second, nullptr);
+  EXPECT_LT(TKXArena::CachedBytes(), kept) << "the next read takes kept pages";
+  EXPECT_EQ(second->ItemCount(), 5000);
+  EXPECT_EQ(second->GetItem(4999)->MemberAsText("name"), "value number 4999");
+  EXPECT_EQ(NumberOf(second->GetItem(123)->FindMember("n")), 123);
+  second.reset();
+  EXPECT_LE(TKXArena::CachedBytes(), TKXArena::kMaxCachedBytes);
+  TKXArena::ReleaseCachedPages();
+  EXPECT_EQ(TKXArena::CachedBytes(), 0u);
+}
+
+TEST(Arena, LargeAndAlignedAllocations) {
+  TKXArena arena;
+  std::vector<std::pair<char*, size_t>> taken;
+  for (size_t size : {1u, 7u, 16u, 100u, 5000u, 20000u, 70000u, 3u, 200000u, 8u}) {
+    for (size_t align : {1u, 8u, 16u}) {
+      auto* p = static_cast<char*>(arena.Allocate(size, align));
+      ASSERT_NE(p, nullptr);
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % align, 0u);
+      std::memset(p, static_cast<int>(taken.size()), size);
+      taken.emplace_back(p, size);
+    }
+  }
+  // No allocation overlaps another: each still holds its own fill.
+  for (size_t i = 0; i < taken.size(); ++i) {
+    const auto [p, size] = taken[i];
+    EXPECT_EQ(std::count(p, p + size, static_cast<char>(i)), static_cast<std::ptrdiff_t>(size))
+        << "allocation " << i;
+  }
 }
 
 TEST(JSONValues, TypedItemOperations) {

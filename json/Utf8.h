@@ -17,6 +17,11 @@ std::u16string Utf8ToWide(std::string_view bytes);
 // back to the code page): writes at most bytes.size() code units to out and sets length. False
 // for malformed input; out then holds a partial result and length is unchanged.
 bool DecodeUtf8(std::string_view bytes, char16_t* out, size_t& length);
+// The same, one byte at a time: the reference that DecodeUtf8 (which widens runs of ASCII bytes
+// eight at a time) must always agree with.
+bool DecodeUtf8Plain(std::string_view bytes, char16_t* out, size_t& length);
+// The number of bytes below 0x80 at the start of bytes.
+size_t AsciiRunLength(std::string_view bytes);
 std::string WideToUtf8(std::u16string_view text);
 // 8-bit text in the system code page to UTF-8 bytes.
 std::string CodePageToUtf8(std::string_view text);

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+#include <vector>
+
 namespace rb {
 namespace {
 
@@ -43,6 +47,54 @@ TEST(Utf8, DecodeReportsMalformedInputWithoutTouchingTheLength) {
   EXPECT_EQ(std::u16string(out, length), u"\u20ACz");
   ASSERT_TRUE(DecodeUtf8("", out, length));
   EXPECT_EQ(length, 0u);
+}
+
+TEST(Utf8, RunWiseDecodingAgreesWithTheByteWiseOne) {
+  // Runs of ASCII are widened eight bytes at a time; the sequences between them, the ends of
+  // runs at every offset and malformed input must come out as the byte-wise decoder has them.
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  std::vector<Case> cases = {
+      {"empty", ""},
+      {"ASCII shorter than a word", "abcdefg"},
+      {"ASCII of exactly a word", "abcdefgh"},
+      {"ASCII over several words", "Stahlbetonwaende C25/30, Dicke 24 cm"},
+      {"a letter after a word", "abcdefgh\xC3\xA4"},
+      {"a letter inside a word",
+       "abc\xC3\xA4"
+       "defghijk"},
+      {"three-byte sequence across a word end", "abcdef\xE2\x82\xACxyz12345"},
+      {"cut off at the end after a long run", "abcdefghijklmnop\xE2\x82"},
+      {"bad follower after a run", "abcdefghij\xC3\x41"},
+      {"code-page byte after a run", "Gr\xF6\xDF"},
+      {"only high bytes", "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F"},
+  };
+  std::mt19937 random(7);
+  for (int i = 0; i < 400; ++i) {
+    std::string bytes(random() % 40, ' ');
+    for (char& c : bytes) {
+      const unsigned r = random() % 10;
+      c = static_cast<char>(r < 7 ? 'a' + random() % 26 : r < 8 ? 0xC3 : r < 9 ? 0xA4 : 0xE2);
+    }
+    cases.push_back({"random", bytes});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + ": " + testing::PrintToString(c.bytes));
+    std::u16string plain(c.bytes.size(), u'?'), runs(c.bytes.size(), u'?');
+    size_t plain_length = 99, runs_length = 99;
+    const bool plain_ok = DecodeUtf8Plain(c.bytes, plain.data(), plain_length);
+    const bool runs_ok = DecodeUtf8(c.bytes, runs.data(), runs_length);
+    ASSERT_EQ(runs_ok, plain_ok);
+    EXPECT_EQ(runs_length, plain_length);
+    if (plain_ok) {
+      EXPECT_EQ(runs.substr(0, runs_length), plain.substr(0, plain_length));
+    }
+  }
+  EXPECT_EQ(AsciiRunLength("abcdefghij\x80xyz"), 10u);
+  EXPECT_EQ(AsciiRunLength("\xFF"), 0u);
+  EXPECT_EQ(AsciiRunLength("abcdefgh"), 8u);
 }
 
 TEST(Utf8, EncodesEachUnitOnItsOwn) {

@@ -4,8 +4,9 @@
 //
 // Ownership: the provider owns every record in its list and frees them in Clear and on
 // destruction; the list itself owns nothing. A record is made with TRecordData::New and freed
-// with TRecordData::Free. Failure: the list raises EListError for a bad index or size, the
-// provider EBookMarkOutOfList for a bookmark outside the list. One thread at a time.
+// with TRecordData::Free, giving both the same pool (or none); the provider takes its records
+// from a pool of its own, which outlives them. Failure: the list raises EListError for a bad index
+// or size, the provider EBookMarkOutOfList for a bookmark outside the list. One thread at a time.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,42 @@
 namespace rb {
 
 class TVirtualDataSet;
+
+// Blocks of one size for the records of one layout, cut from pages that grow with the set (up
+// to 256 KiB), so that loading many records costs one allocation per page instead of one per
+// record, and freeing them one per page. Blocks given back are reused. A request of another
+// size is refused (null) while blocks of the old size are in use; the caller then takes the
+// heap. Pages go back to the heap on Reset and on destruction, with every block cut from them,
+// given back or not: what lived in a block still in use is dropped without its destructor.
+class TRecordPool {
+ public:
+  TRecordPool() = default;
+  TRecordPool(const TRecordPool&) = delete;
+  TRecordPool& operator=(const TRecordPool&) = delete;
+  ~TRecordPool() { Reset(); }
+
+  void* Allocate(size_t size);
+  void Release(void* block);
+  void Reset();
+  size_t BlocksInUse() const { return in_use_; }
+
+ private:
+  struct FreeBlock {
+    FreeBlock* next;
+  };
+  static constexpr size_t kMaxPageBytes = 256 * 1024;
+  size_t block_size_ = 0;
+  struct TPage {
+    std::unique_ptr<unsigned char[]> bytes;
+    size_t size;
+  };
+  std::vector<TPage> pages_;
+  unsigned char* page_free_ = nullptr;  // the unused tail of the newest page
+  size_t page_free_blocks_ = 0;
+  size_t total_blocks_ = 0;  // in all pages
+  size_t in_use_ = 0;
+  FreeBlock* free_ = nullptr;
+};
 
 // One record's working copy: what the cursor shows, or what an edit or insert changes.
 struct TRecordBuffer {
@@ -35,10 +72,14 @@ class TRecordData final {
   enum : uint8_t { kCreated = 0, kStoredFromEdit = 1, kStoredFromInsert = 2 };
   enum : uint8_t { kAppended = 1, kInserted = 2 };
 
-  static TRecordData* New(int values_size, int blob_count, uint8_t creation_mode);
-  static void Free(TRecordData* record);
+  // From pool when it gives a block, from the heap otherwise.
+  static TRecordData* New(int values_size, int blob_count, uint8_t creation_mode,
+                          TRecordPool* pool = nullptr);
+  // REQUIRES: pool is the one the record was made with (or any, for a record of the heap).
+  static void Free(TRecordData* record, TRecordPool* pool = nullptr);
   struct Deleter {
-    void operator()(TRecordData* record) const { Free(record); }
+    TRecordPool* pool = nullptr;
+    void operator()(TRecordData* record) const { Free(record, pool); }
   };
 
   TRecordData(const TRecordData&) = delete;
@@ -66,6 +107,7 @@ class TRecordData final {
   uint32_t record_id_;
   uint8_t status_ = kCreated;
   uint8_t creation_mode_;
+  bool pooled_ = false;
 };
 
 // A 32-bit record identifier, unique within the process for 2^32 records.
@@ -148,6 +190,7 @@ class TCustomDataProvider {
   TVirtualDataSet& owner_;
 
  private:
+  TRecordPool pool_;  // before the list: records go back to it, so it must outlive them
   TFastList list_;
   int index_ = -1;
   bool resync_ = false;

@@ -140,8 +140,8 @@ void TXReader::ReadBytes(void* destination, int64_t count) {
   }
 }
 
-uint8_t TXReader::ReadByte() {
-  if (buf_pos_ >= buf_end_) FillBuffer();
+uint8_t TXReader::ReadByteRefilling() {
+  FillBuffer();
   return buffer_[buf_pos_++];
 }
 
@@ -163,22 +163,7 @@ std::string TXReader::ReadPayload(int64_t count) {
   return out;
 }
 
-TValueType TXReader::ReadValue() {
-  return static_cast<TValueType>(ReadByte());
-}
-
-// ReadByte leaves at least the byte just read in the buffer, so one step back is always there.
-TValueType TXReader::NextValue() {
-  const TValueType tag = ReadValue();
-  StepBack();
-  return tag;
-}
-
-bool TXReader::EndOfList() {
-  return NextValue() == vaNull;
-}
-
-void TXReader::CheckValue(TValueType expected) {
+void TXReader::CheckValueSlow(TValueType expected) {
   if (ReadValue() == expected) return;
   StepBack();
   SkipValue();
@@ -192,18 +177,29 @@ void TXReader::ReadSignature() {
   if (std::memcmp(signature, kSignature, 4) != 0) ReadError("SInvalidImage");
 }
 
-bool TXReader::ReadBoolean() {
-  switch (ReadValue()) {
-    case vaFalse:
-      return false;
-    case vaTrue:
-      return true;
-    default:
-      InvalidValue("TXReader.ReadBoolean Stream.Size=" + std::to_string(stream_.Size()));
-  }
+void TXReader::BooleanError() {
+  InvalidValue("TXReader.ReadBoolean Stream.Size=" + std::to_string(stream_.Size()));
 }
 
 int32_t TXReader::ReadInteger() {
+  // Straight from the buffer when the longest integer fits in what is left of it; any other
+  // tag, and a value across the end of the block, take the path below.
+  if (buf_end_ - buf_pos_ >= 5) {
+    const unsigned char* p = buffer_.get() + buf_pos_;
+    switch (p[0]) {
+      case vaInt8:
+        buf_pos_ += 2;
+        return static_cast<int8_t>(p[1]);
+      case vaInt16:
+        buf_pos_ += 3;
+        return static_cast<int16_t>(DecodeFixed16(p + 1));
+      case vaInt32:
+        buf_pos_ += 5;
+        return static_cast<int32_t>(DecodeFixed32(p + 1));
+      default:
+        break;
+    }
+  }
   switch (ReadValue()) {
     case vaInt8:
       return static_cast<int8_t>(ReadByte());
@@ -229,6 +225,13 @@ int64_t TXReader::ReadInt64() {
 }
 
 long double TXReader::ReadFloat() {
+  // Straight from the buffer when the whole value is there, as it is for all but one value
+  // per block.
+  if (buf_end_ - buf_pos_ >= 11 && buffer_[buf_pos_] == vaExtended) {
+    const long double value = DecodeExtended(buffer_.get() + buf_pos_ + 1);
+    buf_pos_ += 11;
+    return value;
+  }
   if (NextValue() != vaExtended) return static_cast<long double>(ReadInt64());
   ReadValue();
   unsigned char bytes[10];

@@ -122,16 +122,33 @@ class TXReader : public TXFiler {
   // Refills the buffer from the stream; reading nothing is the "SReadError" error.
   void FillBuffer();
 
-  TValueType ReadValue();
-  TValueType NextValue();  // peeks
-  bool EndOfList();
+  TValueType ReadValue() { return static_cast<TValueType>(ReadByte()); }
+  // Peeks. ReadByte leaves at least the byte just read in the buffer, so one step back is
+  // always there.
+  TValueType NextValue() {
+    const TValueType tag = ReadValue();
+    StepBack();
+    return tag;
+  }
+  bool EndOfList() { return NextValue() == vaNull; }
   // On another tag: skips that whole value, then raises.
-  void CheckValue(TValueType expected);
+  void CheckValue(TValueType expected) {
+    if (buf_pos_ < buf_end_ && buffer_[buf_pos_] == expected) {
+      ++buf_pos_;  // the common case, inline: every record begins and ends with one
+      return;
+    }
+    CheckValueSlow(expected);
+  }
   void ReadListBegin() { CheckValue(vaList); }
   void ReadListEnd() { CheckValue(vaNull); }
   void ReadSignature();
 
-  bool ReadBoolean();
+  bool ReadBoolean() {
+    const TValueType tag = ReadValue();
+    if (tag == vaTrue) return true;
+    if (tag != vaFalse) BooleanError();
+    return false;
+  }
   // Tags 02/03/04, sign-extended.
   int32_t ReadInteger();
   // Tag 13, or whatever ReadInteger takes.
@@ -162,11 +179,16 @@ class TXReader : public TXFiler {
 
  private:
   void StepBack() { --buf_pos_; }
-  uint8_t ReadByte();
+  // Inline while the buffer holds bytes: the record-set stream is mostly one-byte tags and
+  // short values, and a call per byte showed up in every profile of a load.
+  uint8_t ReadByte() { return buf_pos_ < buf_end_ ? buffer_[buf_pos_++] : ReadByteRefilling(); }
+  uint8_t ReadByteRefilling();
   uint32_t ReadUInt32();
   std::string ReadPayload(int64_t count);
   [[noreturn]] void ReadError(const std::string& argument);
   [[noreturn]] void InvalidValue(const std::string& detail);
+  [[noreturn]] void BooleanError();
+  void CheckValueSlow(TValueType expected);
 
   TXNameHook on_set_name_;
   TXReferenceNameHook on_reference_name_;

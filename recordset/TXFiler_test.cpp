@@ -96,6 +96,37 @@ TEST(TXReader, FloatAcceptsIntegerTags) {
   EXPECT_EQ(reader.ReadFloat(), std::ldexp(1.0L, 56));
 }
 
+TEST(TXReader, ValuesAcrossTheEndOfTheBufferReadTheSameAtEveryBufferSize) {
+  // Integers, floats, Booleans and list tags are taken straight from the buffer when they lie
+  // whole in it and byte by byte when they cross its end; texts go through the copying path.
+  // Each buffer size puts those ends elsewhere.
+  const std::vector<int32_t> integers = {-1,    127,   -128,      300,      -32768,
+                                         32767, 70000, INT32_MIN, INT32_MAX};
+  const std::vector<long double> floats = {1.5L, -0.1L, 45000.25L, 1e300L, -3.0L};
+  const Bytes bytes = Written([&](TXWriter& w) {
+    for (size_t i = 0; i < integers.size(); ++i) {
+      w.WriteInteger(integers[i]);
+      w.WriteBoolean(i % 2 == 0);
+      w.WriteFloat(floats[i % floats.size()]);
+      w.WriteString(std::string(i * 3, static_cast<char>('a' + i)));
+    }
+    w.WriteListEnd();
+  });
+  for (int32_t buffer_size = 1; buffer_size <= 40; ++buffer_size) {
+    SCOPED_TRACE(buffer_size);
+    TMemoryStream stream(bytes);
+    TXReader reader(stream, buffer_size);
+    for (size_t i = 0; i < integers.size(); ++i) {
+      EXPECT_EQ(reader.ReadInteger(), integers[i]);
+      EXPECT_EQ(reader.ReadBoolean(), i % 2 == 0);
+      EXPECT_EQ(reader.ReadFloat(), floats[i % floats.size()]);
+      EXPECT_EQ(reader.ReadString(), std::string(i * 3, static_cast<char>('a' + i)));
+    }
+    EXPECT_TRUE(reader.EndOfList());
+    reader.ReadListEnd();
+  }
+}
+
 TEST(Extended, OneAndAHalfHasTheX87Layout) {
   unsigned char bytes[10];
   EncodeExtended(1.5L, bytes);

@@ -41,6 +41,7 @@
 // One thread at a time.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -171,7 +172,37 @@ enum class TValueClass {
   kBytes,    // ftBytes, ftVarBytes
   kBlob,     // ftBlob to ftTypedBinary: a byte string outside the values area
 };
-TValueClass ValueClassOf(TFieldType type);
+// Inline: the stream format and the field code ask for it on every value.
+inline TValueClass ValueClassOf(TFieldType type) {
+  using C = TValueClass;
+  switch (type) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftLargeint:
+      return C::kInteger;
+    case ftBoolean:
+      return C::kBoolean;
+    case ftFloat:
+    case ftCurrency:
+      return C::kFloat;
+    case ftBCD:
+      return C::kFixed;
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+      return C::kDate;
+    case ftString:
+    case ftFixedChar:
+      return C::kText;
+    case ftBytes:
+    case ftVarBytes:
+      return C::kBytes;
+    default:
+      return type >= ftBlob && type <= ftTypedBinary ? C::kBlob : C::kNone;
+  }
+}
 inline bool IsBlobType(TFieldType type) {
   return ValueClassOf(type) == TValueClass::kBlob;
 }
@@ -258,16 +289,34 @@ class TField {
 void AssignFieldValue(TField& target, const TField& source);
 
 // The lower-cased name cache over the record set's fields; remembers misses too.
+//
+// In front of the tree sits a small table of the names last asked for, spelt exactly as the
+// caller spelt them: a walk that asks for the same few names on every record finds them with
+// one byte comparison of the name instead of lower-casing it and searching the tree. The
+// table only ever repeats an answer the tree gave, and is emptied with it.
 class TFieldHelper {
  public:
   // The field under name (case-insensitive) among fields, cached; null when there is none.
   TField* Find(const std::string& name, const std::vector<std::unique_ptr<TField>>& fields);
-  void Clear() { tree_.Clear(); }
+  void Clear();
   const TBinTree& Tree() const { return tree_; }
 
  private:
+  struct TRecentName {
+    std::string name;  // as asked for, not lower-cased
+    TField* field = nullptr;
+  };
+  // Searched from the front, so a walk over a record's fields finds each of them within a few
+  // length comparisons; replaced round robin.
+  static constexpr size_t kRecentNames = 8;
+  TField* FindInTree(const std::string& name, const std::vector<std::unique_ptr<TField>>& fields);
+
   TBinTree tree_;
   TTreeItem search_key_{nullptr, ""};  // reused so that a look-up allocates nothing
+  std::array<TRecentName, kRecentNames> recent_;
+  size_t recent_count_ = 0;  // entries in use
+  size_t recent_next_ = 0;   // the entry replaced next once all are in use
+  size_t recent_hint_ = 0;   // where the next search starts: after the last name found
 };
 
 class TCustomStreamFormat;

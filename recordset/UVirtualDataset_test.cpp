@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -261,6 +264,55 @@ TEST(FieldLookup, AFieldAddedAfterAMissIsFound) {
   EXPECT_EQ(ds.FindField("b"), &b);
   ds.Open();
   EXPECT_EQ(ds.FieldByName("B"), &b);
+}
+
+TEST(FieldLookup, ManyNamesInTurnEachFindTheirOwnField) {
+  // More names than the look-up remembers verbatim, asked for over and over in several
+  // spellings: names of one length that differ only in one byte, and misses among them. Each
+  // answer must be the field under that name, however the remembered names were replaced.
+  TVirtualDataSet ds;
+  std::string defs;
+  for (int i = 0; i < 12; ++i)
+    defs += "F" + std::to_string(10 + i) + ",3,0\r\n";
+  defs += "F1X,3,0\r\nFX1,3,0\r\n";
+  ds.LoadFieldDefsFromText(defs, true);
+  const std::vector<std::string> names = {"F1X", "FX1", "F10", "f11", "F12",  "F13", "NOPE",
+                                          "F14", "F15", "f1x", "F16", "F17",  "F18", "F19",
+                                          "F20", "F21", "fx1", "F10", "nope", "F2"};
+  for (int round = 0; round < 3; ++round) {
+    for (const std::string& name : names) {
+      SCOPED_TRACE(name + " in round " + std::to_string(round));
+      TField* field = ds.FindField(name);
+      if (name == "NOPE" || name == "nope" || name == "F2") {
+        EXPECT_EQ(field, nullptr);
+      } else {
+        ASSERT_NE(field, nullptr);
+        std::string upper = name;
+        for (char& c : upper)
+          c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        EXPECT_EQ(field->FieldName(), upper);
+      }
+    }
+  }
+}
+
+TEST(FieldLookup, RememberedNamesDoNotOutliveTheirFields) {
+  // A name answered a moment ago must not be answered again from memory once the fields it
+  // named are gone: after new definitions it names the new field or none.
+  TVirtualDataSet ds;
+  ds.LoadFieldDefsFromText("ID,3,0\r\nPOT,3,0\r\n", true);
+  EXPECT_EQ(ds.FieldByName("POT"), &ds.Fields(1));
+  EXPECT_EQ(ds.FindField("NEU"), nullptr);
+  ds.LoadFieldDefsFromText("NEU,3,0\r\nPOT,6,0\r\n", true);
+  EXPECT_EQ(ds.FieldByName("POT"), &ds.Fields(1));
+  EXPECT_EQ(ds.FieldByName("POT")->DataType(), ftFloat);
+  EXPECT_EQ(ds.FieldByName("NEU"), &ds.Fields(0));
+  EXPECT_EQ(ds.FindField("ID"), nullptr);
+  ds.Close();
+  ds.FieldDefs().Clear();
+  TField& id = ds.AddField("ID", ftInteger);
+  EXPECT_EQ(ds.FindField("ID"), &id);
+  EXPECT_EQ(ds.FindField("POT"), nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -549,6 +601,58 @@ TEST(Values, NumbersAndTheirConversions) {
   EXPECT_EQ(ds.FieldByName("D")->AsString(), "31.12.1899 12:00:00");
 }
 
+TEST(Values, IntegersAreRangeCheckedByTheFieldsWidth) {
+  // Integers go into integer fields without rounding; only the range of the field's width
+  // decides, at both ends, with the value in the error text.
+  struct Case {
+    const char* field;
+    int64_t value;
+    bool fits;
+  };
+  const Case cases[] = {
+      {"S", 32767, true},     {"S", 32768, false},
+      {"S", -32768, true},    {"S", -32769, false},
+      {"W", 0, true},         {"W", 65535, true},
+      {"W", 65536, false},    {"W", -1, false},
+      {"I", INT32_MAX, true}, {"I", INT64_C(2147483648), false},
+      {"I", INT32_MIN, true}, {"I", INT64_C(-2147483649), false},
+      {"A", INT32_MAX, true}, {"A", INT64_C(2147483648), false},
+      {"L", INT64_MAX, true}, {"L", INT64_MIN, true},
+  };
+  TVirtualDataSet ds;
+  ds.LoadFieldDefsFromText("S,2,0\r\nW,4,0\r\nI,3,0\r\nA,14,0\r\nL,25,0\r\n", true);
+  ds.Append();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.field) + " " + std::to_string(c.value));
+    TField& field = *ds.FieldByName(c.field);
+    field.Clear();
+    if (c.fits) {
+      field.SetAsLargeInt(c.value);
+      EXPECT_EQ(field.AsLargeInt(), c.value);
+      EXPECT_EQ(field.AsString(), std::to_string(c.value));
+    } else {
+      const std::string text = ErrorText<EDatabaseError>([&] { field.SetAsLargeInt(c.value); });
+      EXPECT_NE(
+          text.find("ist kein g\xFCltiger Wert f\xFCr das Feld '" + std::string(c.field) + "'"),
+          std::string::npos)
+          << text;
+      EXPECT_TRUE(field.IsNull());
+    }
+  }
+  // Reading a 64-bit value as a 32-bit integer checks the same range.
+  ds.FieldByName("L")->SetAsLargeInt(INT64_C(2147483647));
+  EXPECT_EQ(ds.FieldByName("L")->AsInteger(), INT32_MAX);
+  ds.FieldByName("L")->SetAsLargeInt(INT64_C(-2147483648));
+  EXPECT_EQ(ds.FieldByName("L")->AsInteger(), INT32_MIN);
+  ds.FieldByName("L")->SetAsLargeInt(INT64_C(2147483648));
+  EXPECT_EQ(ErrorText<EDatabaseError>([&] { ds.FieldByName("L")->AsInteger(); }),
+            "2.14748e+09 ist kein g\xFCltiger Wert f\xFCr das Feld 'L'");
+  ds.FieldByName("S")->SetAsInteger(-7);
+  EXPECT_EQ(ds.FieldByName("S")->AsInteger(), -7);
+  ds.FieldByName("W")->SetAsInteger(65535);
+  EXPECT_EQ(ds.FieldByName("W")->AsInteger(), 65535);
+}
+
 TEST(Values, TextIntoNumbersParsesOrRefuses) {
   TVirtualDataSet ds;
   ds.LoadFieldDefsFromText("I,3,0\r\nB,8,0\r\n", true);
@@ -660,6 +764,70 @@ TEST(Store, RecordCountCannotBeSetAndIdsDiffer) {
   ds.FieldByName("ID")->SetAsInteger(8);
   ds.Post();
   EXPECT_EQ(list.Get(0)->Status(), TRecordData::kStoredFromEdit);
+}
+
+TEST(RecordPool, ReusesBlocksAndRefusesAnotherSizeWhileInUse) {
+  TRecordPool pool;
+  void* a = pool.Allocate(40);
+  void* b = pool.Allocate(40);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_GE(std::abs(static_cast<char*>(a) - static_cast<char*>(b)), 40);
+  EXPECT_EQ(pool.Allocate(200), nullptr) << "blocks of 40 are still in use";
+  pool.Release(a);
+  EXPECT_EQ(pool.Allocate(40), a) << "a block given back is handed out again";
+  pool.Release(a);
+  pool.Release(b);
+  EXPECT_EQ(pool.BlocksInUse(), 0u);
+  void* big = pool.Allocate(200);  // none in use: the pool takes the new size
+  ASSERT_NE(big, nullptr);
+  std::memset(big, 0xAB, 200);
+  pool.Release(big);
+}
+
+TEST(Store, RecordsKeepTheirOwnValuesThroughDeletesAndInserts) {
+  // Records share pages; a block handed out twice, or one too small for the values area, shows
+  // as a record whose values changed behind its back.
+  TVirtualDataSet ds;
+  ds.LoadFieldDefsFromText("ID,3,0\r\nNAME,1,30\r\nX,6,0\r\n", true);
+  std::vector<int> expected;
+  auto add = [&](int id, bool insert) {
+    insert ? ds.Insert() : ds.Append();
+    ds.FieldByName("ID")->SetAsInteger(id);
+    ds.FieldByName("NAME")->SetAsString("name of record number " + std::to_string(id));
+    ds.FieldByName("X")->SetAsFloat(id * 0.5);
+    ds.Post();
+  };
+  for (int id = 0; id < 300; ++id)
+    add(id, false);
+  // Delete every third record, then insert new ones in their place.
+  ds.First();
+  for (int n = 0; !ds.Eof(); ++n) {
+    if (n % 3 == 0) {
+      ds.Delete();
+    } else {
+      ds.Next();
+    }
+  }
+  ds.First();
+  for (int id = 1000; id < 1100; ++id)
+    add(id, true);
+  for (ds.First(); !ds.Eof(); ds.Next()) {
+    const int id = ds.FieldByName("ID")->AsInteger();
+    SCOPED_TRACE(id);
+    EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "name of record number " + std::to_string(id));
+    EXPECT_EQ(ds.FieldByName("X")->AsFloat(), id * 0.5);
+    expected.push_back(id);
+  }
+  EXPECT_EQ(ds.RecordCount(), 300);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(std::adjacent_find(expected.begin(), expected.end()), expected.end());
+  // Reopened with another layout the set starts empty and takes records of the new size.
+  ds.LoadFieldDefsFromText("ID,3,0\r\nLONG,1,500\r\n", true);
+  ds.Append();
+  ds.FieldByName("LONG")->SetAsString(std::string(500, 'x'));
+  ds.Post();
+  EXPECT_EQ(ds.FieldByName("LONG")->AsString(), std::string(500, 'x'));
 }
 
 TEST(Store, RecordIdsAreUnique) {

@@ -53,37 +53,6 @@ int FieldValueWidth(TFieldType type, int size) {
   }
 }
 
-TValueClass ValueClassOf(TFieldType type) {
-  using C = TValueClass;
-  switch (type) {
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-    case ftAutoInc:
-    case ftLargeint:
-      return C::kInteger;
-    case ftBoolean:
-      return C::kBoolean;
-    case ftFloat:
-    case ftCurrency:
-      return C::kFloat;
-    case ftBCD:
-      return C::kFixed;
-    case ftDate:
-    case ftTime:
-    case ftDateTime:
-      return C::kDate;
-    case ftString:
-    case ftFixedChar:
-      return C::kText;
-    case ftBytes:
-    case ftVarBytes:
-      return C::kBytes;
-    default:
-      return type >= ftBlob && type <= ftTypedBinary ? C::kBlob : C::kNone;
-  }
-}
-
 void TFieldDefs::Add(const std::string& name, TFieldType type, int size, bool required) {
   if (name.empty()) throw EDatabaseError("Feldname fehlt");
   items_.push_back(TFieldDef{name, type, size, required});
@@ -199,7 +168,15 @@ int64_t TField::AsLargeInt() const {
   }
 }
 
+// The reads that a walk over query results makes most (an integer, a float, a day number, a
+// text, each from a field of its own kind) look the value's slot up once; the general paths
+// below ask for it again in each step of a conversion.
+
 int32_t TField::AsInteger() const {
+  if (type_ == ftInteger || type_ == ftAutoInc) {
+    const uint8_t* s = Slot();
+    return s == nullptr || s[0] == 0 ? 0 : Load<int32_t>(s);
+  }
   if (IsNull()) return 0;
   switch (ValueClassOf(type_)) {
     case TValueClass::kFloat:
@@ -207,11 +184,15 @@ int32_t TField::AsInteger() const {
     case TValueClass::kDate:
       return ToIntegral<int32_t>(AsFloat(), *this);
     default:
-      return ToIntegral<int32_t>(static_cast<long double>(AsLargeInt()), *this);
+      return IntegerInRange<int32_t>(AsLargeInt(), *this);
   }
 }
 
 double TField::AsFloat() const {
+  if (type_ == ftFloat || type_ == ftCurrency || type_ == ftDateTime) {
+    const uint8_t* s = Slot();
+    return s == nullptr || s[0] == 0 ? 0.0 : Load<double>(s);
+  }
   if (IsNull()) return 0.0;
   switch (ValueClassOf(type_)) {
     case TValueClass::kFloat:
@@ -261,6 +242,7 @@ bool TField::AsBoolean() const {
 }
 
 double TField::AsDateTime() const {
+  if (type_ == ftDateTime) return AsFloat();
   if (IsNull()) return 0.0;
   const TValueClass c = ValueClassOf(type_);
   if (c == TValueClass::kDate || c == TValueClass::kFloat) return AsFloat();
@@ -268,6 +250,12 @@ double TField::AsDateTime() const {
 }
 
 std::string TField::AsString() const {
+  if (type_ == ftString || type_ == ftFixedChar) {
+    const uint8_t* s = Slot();
+    if (s == nullptr || s[0] == 0 || size_ == 0) return {};
+    const char* text = reinterpret_cast<const char*>(s + 1);
+    return std::string(text, strnlen(text, static_cast<size_t>(size_)));
+  }
   if (IsBlobType(type_)) {
     const std::string* blob = Blob();
     return blob ? *blob : std::string();
@@ -294,7 +282,8 @@ std::string TField::AsString() const {
     case TValueClass::kFixed: {
       int64_t v = Load<int64_t>(s);
       uint64_t mag = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-      std::string text = (v < 0 ? "-" : "") + std::to_string(mag / 10000);
+      std::string text = v < 0 ? "-" : "";
+      text += std::to_string(mag / 10000);
       auto frac = static_cast<unsigned>(mag % 10000);
       if (frac != 0) {
         char digits[8];
@@ -349,12 +338,12 @@ void TField::Clear() {
 void TField::StoreInteger(int64_t value) {
   switch (type_) {
     case ftSmallint: {
-      auto v = ToIntegral<int16_t>(value, *this);
+      auto v = IntegerInRange<int16_t>(value, *this);
       StoreBytes(&v, sizeof v);
       return;
     }
     case ftWord: {
-      auto v = ToIntegral<uint16_t>(value, *this);
+      auto v = IntegerInRange<uint16_t>(value, *this);
       StoreBytes(&v, sizeof v);
       return;
     }
@@ -362,7 +351,7 @@ void TField::StoreInteger(int64_t value) {
       StoreBytes(&value, sizeof value);
       return;
     default: {  // ftInteger, ftAutoInc
-      auto v = ToIntegral<int32_t>(value, *this);
+      auto v = IntegerInRange<int32_t>(value, *this);
       StoreBytes(&v, sizeof v);
       return;
     }

@@ -27,6 +27,21 @@ inline std::string NotEditingText() {
                        field.DisplayName() + "'");
 }
 
+// A value that is already an integer only needs its range checked: no rounding, no trip
+// through extended precision. The error text is the one ToIntegral gives for the same value.
+template <typename T>
+T IntegerInRange(int64_t value, const TField& field) {
+  if constexpr (sizeof(T) < sizeof(int64_t)) {
+    if (value < static_cast<int64_t>(std::numeric_limits<T>::min()) ||
+        value > static_cast<int64_t>(std::numeric_limits<T>::max())) {
+      char text[64];
+      std::snprintf(text, sizeof text, "%Lg", static_cast<long double>(value));
+      RangeError(text, field);
+    }
+  }
+  return static_cast<T>(value);
+}
+
 template <typename T>
 T ToIntegral(long double value, const TField& field) {
   long double r = std::nearbyint(value);  // ties to even, like the platform's Round
