@@ -43,28 +43,6 @@ void* operator new(size_t size) {
 void* operator new[](size_t size) {
   return Allocate(size);
 }
-// The nothrow forms too (std::stable_sort's temporary buffer takes one): every allocation of
-// the program must come from the same place as the deletes above.
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return Allocate(size);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-void* operator new[](size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return Allocate(size);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-  std::free(p);
-}
 void operator delete(void* p) noexcept {
   std::free(p);
 }

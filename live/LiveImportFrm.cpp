@@ -240,6 +240,9 @@ void TLiveImportFrm::ReadDocument() {
     if (!path.empty()) platform::DeleteFile(path);
   });
   if (!path.empty()) SetDocument(TKXJSONStreamer::ReadFile(path, settings_.files));
+  // The previous document's pages served this read; what is left over goes back to the heap
+  // instead of staying with the program until the next "Neu lesen".
+  TKXArena::ReleaseCachedPages();
 }
 
 void TLiveImportFrm::SetDocument(TKXJSONPtr tree) {
