@@ -86,8 +86,10 @@ class PipeServer {
   void Close();
 
  private:
-  int listener_ = -1;
-  std::string socket_path_;
+  // POSIX: the listening socket. Windows: the key of the waiting pipe instances in the
+  // implementation's table.
+  intptr_t listener_ = -1;
+  std::string socket_path_;  // POSIX: the socket file. Windows: the pipe path
 };
 
 }  // namespace platform

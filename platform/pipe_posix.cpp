@@ -337,7 +337,7 @@ PipeHandle PipeServer::Accept(int timeout_ms) {
     SetLastError(kErrorInvalidHandle);
     return kInvalidPipe;
   }
-  pollfd pfd{listener_, POLLIN, 0};
+  pollfd pfd{static_cast<int>(listener_), POLLIN, 0};
   int rc;
   do {
     rc = ::poll(&pfd, 1, timeout_ms < 0 ? -1 : timeout_ms);
@@ -352,7 +352,7 @@ PipeHandle PipeServer::Accept(int timeout_ms) {
   }
   int fd;
   do {
-    fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    fd = ::accept4(static_cast<int>(listener_), nullptr, nullptr, SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     SetLastError(ErrorFromErrno(errno));
@@ -364,7 +364,7 @@ PipeHandle PipeServer::Accept(int timeout_ms) {
 
 void PipeServer::Close() {
   if (listener_ >= 0) {
-    ::close(listener_);
+    ::close(static_cast<int>(listener_));
     listener_ = -1;
     ::unlink(socket_path_.c_str());
   }
