@@ -8,9 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 
+#include "platform/File.h"
 #include "platform/System.h"
 
 namespace platform {
@@ -54,5 +58,32 @@ class TTestFolder {
  private:
   std::string path_;
 };
+
+// Sets an environment variable for one test and puts the old value (or its absence) back at the
+// end. TScopedEnv(TempPathVariable(), folder.Path()) makes GetTempPath answer folder.Path().
+class TScopedEnv {
+ public:
+  TScopedEnv(std::string_view name, std::string_view value) : name_(name) {
+    if (const char* old = std::getenv(name_.c_str())) old_ = old;
+    SetEnv(name_, value);
+  }
+  ~TScopedEnv() {
+    if (old_) {
+      SetEnv(name_, *old_);
+    } else {
+      UnsetEnv(name_);
+    }
+  }
+  TScopedEnv(const TScopedEnv&) = delete;
+  TScopedEnv& operator=(const TScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+// Whether the tests run on Windows, for the few cases whose subject exists only elsewhere
+// (folder modes, signals, FIFOs): those skip there and say why.
+inline constexpr bool kOnWindows = kPathDelim == '\\';
 
 }  // namespace platform

@@ -169,6 +169,26 @@ bool GetTempPath(std::string& path) {
   return code == kErrorSuccess;
 }
 
+bool SetEnv(std::string_view name, std::string_view value) {
+  if (::setenv(std::string(name).c_str(), std::string(value).c_str(), 1) != 0) {
+    SetErrno();
+    return false;
+  }
+  return true;
+}
+
+bool UnsetEnv(std::string_view name) {
+  if (::unsetenv(std::string(name).c_str()) != 0) {
+    SetErrno();
+    return false;
+  }
+  return true;
+}
+
+std::string_view TempPathVariable() {
+  return "XDG_RUNTIME_DIR";
+}
+
 std::string ProgramFolder() {
   std::string buffer(4096, '\0');
   for (;;) {

@@ -1,3 +1,5 @@
+#include <stdlib.h>
+
 #include "platform/SysError.h"
 #include "platform/System.h"
 #include "platform/Win32.h"
@@ -61,6 +63,30 @@ bool GetTempPath(std::string& path) {
   if (path.back() != '\\') path += '\\';
   SetLastError(kErrorSuccess);
   return true;
+}
+
+// Through the C runtime, which keeps its own copy of the environment for getenv and passes the
+// change on to the system's (GetTempPathA and child processes read that one).
+bool SetEnv(std::string_view name, std::string_view value) {
+  if (value.empty()) return UnsetEnv(name);
+  if (::_putenv_s(std::string(name).c_str(), std::string(value).c_str()) != 0) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  return true;
+}
+
+bool UnsetEnv(std::string_view name) {
+  // An empty value removes the variable.
+  if (::_putenv_s(std::string(name).c_str(), "") != 0) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  return true;
+}
+
+std::string_view TempPathVariable() {
+  return "TMP";
 }
 
 std::string ProgramFolder() {
