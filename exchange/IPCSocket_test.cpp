@@ -231,7 +231,10 @@ TEST(IPCSocket, PeerClosingEarlyIsABrokenPipe) {
   TMessageRef reply;
   client.Transact(NewRequestMessage("TAXH", ""), 1000, reply);
   EXPECT_FALSE(client.ReplyReceived());
-  EXPECT_EQ(client.LastErrorCode(), platform::kErrorBrokenPipe);
+  // Writing to a pipe whose other end is gone: "the pipe is being closed" (232); reading: 109.
+  EXPECT_TRUE(client.LastErrorCode() == platform::kErrorNoData ||
+              client.LastErrorCode() == platform::kErrorBrokenPipe)
+      << client.LastErrorCode();
 }
 
 TEST(IPCSocket, OpenFailuresEndAtOnce) {
@@ -240,12 +243,18 @@ TEST(IPCSocket, OpenFailuresEndAtOnce) {
     std::string service;
     const char* text;
     uint32_t code;
-  } cases[] = {
-      {"no such pipe", "nobody-listens-here", "WaitNamedPipe failed while wating for the pipe", 2},
-      {"empty name", "", "CreateFile failed while creating new pipe handle", 123},
-      {"slash in the name", "a/b", "CreateFile failed while creating new pipe handle", 123},
-      {"too long for a socket", std::string(200, 'n'),
-       "CreateFile failed while creating new pipe handle", 123},
+  };
+  const char* const kNoSuchPipe = "WaitNamedPipe failed while wating for the pipe";
+  const char* const kCannotBe = "CreateFile failed while creating new pipe handle";
+  // A socket address has room for about 100 bytes and no '/' in a name; a Windows pipe name
+  // has both, so these are merely pipes that do not exist there.
+  const bool sockets = !platform::kOnWindows;
+  const Case cases[] = {
+      {"no such pipe", "nobody-listens-here", kNoSuchPipe, 2},
+      {"empty name", "", kCannotBe, 123},
+      {"slash in the name", "a/b", sockets ? kCannotBe : kNoSuchPipe, sockets ? 123u : 2u},
+      {"too long for a socket", std::string(200, 'n'), sockets ? kCannotBe : kNoSuchPipe,
+       sockets ? 123u : 2u},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

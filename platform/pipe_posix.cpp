@@ -232,6 +232,8 @@ bool WriteFile(PipeHandle pipe, const void* buffer, uint32_t count, uint32_t* by
         ::send(fd, p + done, count - done, MSG_NOSIGNAL | (bound_ms > 0 ? MSG_DONTWAIT : 0));
     if (n < 0) {
       if (errno == EINTR || (bound_ms > 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) continue;
+      // Windows tells a write to a pipe whose reader is gone as "being closed", not "ended".
+      if (errno == EPIPE || errno == ECONNRESET) return Fail(kErrorNoData);
       return Fail(ErrnoCode(errno));
     }
     done += static_cast<uint32_t>(n);

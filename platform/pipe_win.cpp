@@ -214,6 +214,13 @@ PipeHandle CreateFileA(std::string_view pipe_path, uint32_t desired_access, uint
     SetLastError(kErrorInvalidName);
     return kInvalidPipe;
   }
+  // "\\.\pipe\" alone opens the pipe file system's root, which takes no request: it names no
+  // pipe, and the client is told so at once.
+  std::string_view host, name;
+  if (SplitPipePath(pipe_path, host, name) && name.empty()) {
+    SetLastError(kErrorInvalidName);
+    return kInvalidPipe;
+  }
   const std::string path(pipe_path);
   HANDLE h = ::CreateFileA(path.c_str(), desired_access, share_mode, nullptr, creation_disposition,
                            FILE_FLAG_OVERLAPPED, nullptr);

@@ -1,5 +1,7 @@
 #include <atomic>
 #include <cstring>
+#include <string>
+#include <thread>
 #include <utility>
 
 #include "platform/Process.h"
@@ -11,6 +13,13 @@ namespace platform {
 namespace {
 
 std::atomic<bool> stop_requested{false};
+
+// A console program started without a console of its own (a service manager, a test runner)
+// cannot be sent Ctrl+Break, so every program that takes stop requests also waits on a named
+// event of its process ID; RequestStop sets it.
+std::string StopEventName(DWORD pid) {
+  return "Local\\ratenblick-stop-" + std::to_string(pid);
+}
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   switch (event) {
@@ -114,9 +123,15 @@ ChildProcess ChildProcess::Start(const std::string& program, const std::vector<s
 
 bool ChildProcess::RequestStop(StopRequest) {
   if (pid_ <= 0) return false;
-  // A console program's stop request is Ctrl+Break to its process group; both kinds of
-  // request look the same to it.
-  return ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, ::GetProcessId(IntToHandle(pid_))) != FALSE;
+  // Both kinds of request look the same to a Windows program.
+  const DWORD pid = ::GetProcessId(IntToHandle(pid_));
+  if (HANDLE event = ::OpenEventA(EVENT_MODIFY_STATE, FALSE, StopEventName(pid).c_str())) {
+    const bool set = ::SetEvent(event) != FALSE;
+    ::CloseHandle(event);
+    return set;
+  }
+  // A program that takes no stop requests of ours: Ctrl+Break to its process group.
+  return ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, pid) != FALSE;
 }
 
 int ChildProcess::Wait(uint32_t timeout_ms) {
@@ -141,6 +156,13 @@ void ChildProcess::Kill() {
 
 void InstallStopHandler() {
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  HANDLE event =
+      ::CreateEventA(nullptr, TRUE, FALSE, StopEventName(::GetCurrentProcessId()).c_str());
+  if (event == nullptr) return;
+  // The waiting thread and its event live as long as the process.
+  std::thread([event] {
+    if (::WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0) stop_requested = true;
+  }).detach();
 }
 
 bool StopRequested() {
