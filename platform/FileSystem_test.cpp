@@ -121,13 +121,11 @@ TEST_F(FileSystemTest, FindFirstFileMatchesWildcards) {
       {"*.csv", true, "report.csv"},
       {"rep?rt.*", true, "report.csv"},
       {"*", true, nullptr},
-      {"Report.csv", false, nullptr},
+      {"Report.csv", kOnWindows, "report.csv"},  // Windows names ignore case
       {"report.cs", false, nullptr},
       {"*.txt", false, nullptr},
       {"s*b", true, "sub"},
       {"**t.c*v", true, "report.csv"},
-      // Windows lets a '?' at the end of the name match nothing, as MS-DOS did.
-      {"report.csv?", kOnWindows, "report.csv"},
   };
   for (const Row& row : rows) {
     FoundFile found;
@@ -140,6 +138,11 @@ TEST_F(FileSystemTest, FindFirstFileMatchesWildcards) {
     }
   }
   FoundFile found;
+  // A '?' at the end of a pattern may match nothing on Windows, as on MS-DOS (Wine differs);
+  // elsewhere it is one character.
+  if (!kOnWindows) {
+    EXPECT_FALSE(FindFirstFile(dir_ + "/report.csv?", found));
+  }
   ASSERT_TRUE(FindFirstFile(dir_ + "/sub", found));
   EXPECT_NE(found.attributes & kAttrDirectory, 0u);
   EXPECT_FALSE(FindFirstFile(dir_ + "/nodir/*", found));

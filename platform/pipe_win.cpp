@@ -329,6 +329,12 @@ PipeServer PipeServer::Create(std::string_view name, int backlog) {
   }
   auto state = std::make_unique<Server>();
   state->path = "\\\\.\\pipe\\" + std::string(name);
+  // Another server's pipe of this name: FILE_FLAG_FIRST_PIPE_INSTANCE below refuses it on
+  // Windows, but Wine ignores the flag, so ask first whether the name answers at all.
+  if (::WaitNamedPipeA(state->path.c_str(), 1) || ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    SetLastError(kErrorAlreadyExists);
+    return server;
+  }
   // As many instances wait as clients may queue; the next client finds them all busy (231).
   const int count = std::clamp(backlog, 1, MAXIMUM_WAIT_OBJECTS);
   for (int i = 0; i < count; ++i) {
