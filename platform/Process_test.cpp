@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/System.h"
 #include "platform/TestFolder.h"
@@ -33,6 +35,44 @@ TEST(ChildProcessHelper, SleepsWhenAsked) {
   for (int i = 0; i < 3000 && !StopRequested(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   if (StopRequested()) std::exit(3);
+}
+
+// As a child: ends with 0 when the arguments after the filter are exactly those listed in
+// RB_PROCESS_TEST_ARGS (separated by '|'), else with 4.
+TEST(ChildProcessHelper, ChecksItsArguments) {
+  const char* expected_text = std::getenv("RB_PROCESS_TEST_ARGS");
+  if (expected_text == nullptr) return;  // only as a child
+  std::vector<std::string> expected;
+  std::string piece;
+  for (const char* p = expected_text;; ++p) {
+    if (*p == '|' || *p == '\0') {
+      expected.push_back(piece);
+      piece.clear();
+      if (*p == '\0') break;
+    } else {
+      piece += *p;
+    }
+  }
+  const std::vector<std::string> argv = ::testing::internal::GetArgvs();
+  const std::vector<std::string> got(argv.size() > 2 ? argv.begin() + 2 : argv.end(), argv.end());
+  std::exit(got == expected ? 0 : 4);
+}
+
+// Every argument reaches the child as it was given: on Windows the command line is one text
+// that the child's runtime splits again, so blanks, quotes and backslashes must be quoted.
+TEST(ChildProcess, ArgumentsArriveUnchanged) {
+  const std::vector<std::string> args = {"plain",  "two words", "q\"uote",  "trail\\",
+                                         "a\\\"b", "x\\ y\\",   "tab\there"};
+  std::string joined;
+  for (const std::string& a : args)
+    joined += (joined.empty() ? "" : "|") + a;
+  std::vector<std::string> command = {"--gtest_filter=ChildProcessHelper.ChecksItsArguments"};
+  command.insert(command.end(), args.begin(), args.end());
+  ChildProcess child =
+      ChildProcess::Start(ProgramFolder() + (kOnWindows ? "Process_test.exe" : "Process_test"),
+                          command, {{"RB_PROCESS_TEST_ARGS", joined}});
+  ASSERT_TRUE(child.Running());
+  EXPECT_EQ(child.Wait(10000), 0);
 }
 
 TEST(ChildProcess, ReportsHowTheChildEnded) {
