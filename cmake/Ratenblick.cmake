@@ -40,8 +40,14 @@ function(rb_test lib source)
   add_executable(${name} ${source})
   target_link_libraries(${name} PRIVATE ${lib} ${RB_UNPARSED_ARGUMENTS} GTest::gtest GTest::gtest_main)
   set(properties TIMEOUT 300)
+  # Windows has one namespace of pipe names for the whole machine, where POSIX gives each test
+  # program's private temporary folder its own: a folder that sets RB_WINDOWS_PIPE_TESTS runs
+  # its tests one at a time there.
+  if(WIN32 AND RB_WINDOWS_PIPE_TESTS)
+    list(APPEND RB_LOCK windows-pipe-names)
+  endif()
   if(RB_LOCK)
-    list(APPEND properties RESOURCE_LOCK ${RB_LOCK})
+    list(APPEND properties RESOURCE_LOCK "${RB_LOCK}")
   endif()
   if(RB_ENV)
     list(APPEND properties ENVIRONMENT "${RB_ENV}")

@@ -1,14 +1,15 @@
 // Test support: gives the test program a fresh private temporary folder of its own (through
-// XDG_RUNTIME_DIR), so that pipes, TempFolder() and the local-service file never meet those of
-// a real host or of another test running at the same time. Removed when the program ends.
+// the variable GetTempPath reads first), so that pipes, TempFolder() and the local-service file
+// never meet those of a real host or of another test running at the same time. Removed when the
+// program ends.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <memory>
 #include <string>
 
+#include "platform/System.h"
 #include "platform/TestFolder.h"
 
 namespace rb {
@@ -17,7 +18,7 @@ class TTestPipeFolder : public ::testing::Environment {
  public:
   void SetUp() override {
     folder_ = std::make_unique<platform::TTestFolder>("rb-exchange-test");
-    ::setenv("XDG_RUNTIME_DIR", folder_->Path().c_str(), 1);
+    platform::SetEnv(platform::TempPathVariable(), folder_->Path());
   }
   void TearDown() override { folder_.reset(); }
   static const std::string& Folder() { return folder_->Path(); }

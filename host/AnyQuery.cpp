@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "json/Utf8.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -217,8 +218,10 @@ TResult RunQuery(const std::string& database_file, const std::string& sql_text,
                  const TAnyQueryLimits& limits) {
   const std::string sql = FlattenIdChain(sql_text);
   sqlite3* raw = nullptr;
-  const int opened = sqlite3_open_v2(platform::NativePath(database_file).c_str(), &raw,
-                                     SQLITE_OPEN_READONLY, nullptr);
+  // SQLite takes UTF-8 names on every system (on Windows too, where the file calls take the
+  // code page).
+  const int opened =
+      sqlite3_open_v2(CodePageToUtf8(database_file).c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
   TDatabase db(raw);
   if (opened != SQLITE_OK) {
     Refuse("cannot open the database " + database_file + ": " +

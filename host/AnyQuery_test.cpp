@@ -9,6 +9,7 @@
 
 #include "exchange/IPCValue.h"
 #include "exchange/TestPipeFolder.h"
+#include "json/Utf8.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "recordset/UVirtualDataset.h"
@@ -32,7 +33,7 @@ std::string ReadWhole(const std::string& path) {
 
 void Execute(const std::string& database, const std::string& sql) {
   sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(Native(database).c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(CodePageToUtf8(database).c_str(), &db), SQLITE_OK);
   char* error = nullptr;
   const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
   const std::string message = error ? error : "";
@@ -332,6 +333,10 @@ TEST_F(AnyQuery, RefusedThroughTheHandlerMeansNoData) {
 }
 
 TEST_F(AnyQuery, TheFileMustBeNewAndReachedWithoutLinks) {
+  if (platform::kOnWindows) {
+    GTEST_SKIP() << "symbolic links take a privilege on Windows, and mingw-w64's std::filesystem "
+                    "cannot make them";
+  }
   const std::string outside = TTestPipeFolder::Folder() + "/draussen-" + std::to_string(runs_);
   fs::create_directories(outside);
   const std::string linked_folder = TempFolder() + "verweis-" + std::to_string(runs_);

@@ -14,11 +14,25 @@
 #include "exchange/FakePipeApi.h"
 #include "exchange/IPCValue.h"
 #include "exchange/TestPipeFolder.h"
+#include "platform/CodePage.h"
 #include "platform/Pipe.h"
+#include "platform/TestFolder.h"
 #include "util/Files.h"
 
 namespace rb {
 namespace {
+
+// An absolute folder of this system, "/srv/" or "C:\\srv\\".
+const std::string kSrv = platform::kOnWindows ? "C:\\srv\\" : "/srv/";
+
+std::string AnsiToUtf16LE(const std::string& text) {
+  std::string out;
+  for (char16_t u : platform::AnsiToWide(text)) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  }
+  return out;
+}
 
 TEST(HostOptions, ParsesBothFormsAndRejectsTheRest) {
   struct Case {
@@ -71,20 +85,22 @@ TEST(HostOptions, ParsesBothFormsAndRejectsTheRest) {
 TEST(HostOptions, DefaultsPointAtTheSampleAndAFolderWithDelimiter) {
   THostOptions o = ResolveHostOptions({});
   EXPECT_EQ(o.data_folder, TempFolder("KontorixDaten"));
-  EXPECT_EQ(o.data_folder.back(), '/');
+  EXPECT_EQ(o.data_folder.back(), platform::kPathDelim);
   EXPECT_TRUE(FileExists(o.document_file)) << o.document_file;
   EXPECT_EQ(o.database, o.data_folder + "Kontorix.sqlite");
   THostOptions given;
-  given.data_folder = "/srv/daten";
-  EXPECT_EQ(ResolveHostOptions(given).data_folder, "/srv/daten/");
-  EXPECT_EQ(ResolveHostOptions(given).database, "/srv/daten/Kontorix.sqlite");
+  given.data_folder = kSrv + "daten";
+  EXPECT_EQ(ResolveHostOptions(given).data_folder, kSrv + "daten" + platform::kPathDelim);
+  EXPECT_EQ(ResolveHostOptions(given).database,
+            kSrv + "daten" + platform::kPathDelim + "Kontorix.sqlite");
   given.database = "db/../k.sqlite";
   EXPECT_EQ(ResolveHostOptions(given).database,
-            std::filesystem::current_path().string() + "/k.sqlite");
+            std::filesystem::current_path().string() + platform::kPathDelim + "k.sqlite");
   // The program runs in another folder: a relative DBPATH would name another place there.
   given.data_folder = "rel/../daten";
-  EXPECT_EQ(ResolveHostOptions(given).data_folder,
-            std::filesystem::current_path().string() + "/daten/");
+  EXPECT_EQ(ResolveHostOptions(given).data_folder, std::filesystem::current_path().string() +
+                                                       platform::kPathDelim + "daten" +
+                                                       platform::kPathDelim);
 }
 
 class Handler : public ::testing::Test {
@@ -96,7 +112,7 @@ class Handler : public ::testing::Test {
   void TearDown() override { std::remove(document_.c_str()); }
   THostOptions Options() {
     THostOptions o;
-    o.data_folder = "/srv/kontorix";
+    o.data_folder = kSrv + "kontorix";
     o.document_file = document_;
     o.tax_rate = "19";
     o.office_metrics = "10,20,800,600";
@@ -109,7 +125,7 @@ TEST_F(Handler, AnswersTheFourKeys) {
   TExchangeHandler h(Options());
   EXPECT_EQ(h.Answer("TAXH", ""), "19");
   EXPECT_EQ(h.Answer("OFFICEMETRICS", ""), "10,20,800,600");
-  EXPECT_EQ(h.Answer("DBPATH", ""), "/srv/kontorix/");
+  EXPECT_EQ(h.Answer("DBPATH", ""), kSrv + "kontorix" + platform::kPathDelim);
   EXPECT_EQ(h.Answer("taxh", ""), std::nullopt);
   EXPECT_EQ(h.Answer("ANYQUERY", "x"), std::nullopt);
 }
@@ -197,8 +213,13 @@ TEST_F(Handler, OneConnectionCarriesRequestsUntilTheEndMarker) {
   s.thread.join();
   EXPECT_EQ(s.requests, 2);
   EXPECT_EQ(replies, ReplyFrame(RawEntry(u"DATA", Utf16LE(u"19"))) +
-                         ReplyFrame(RawEntry(u"DATA", Utf16LE(u"/srv/kontorix/"))));
-  EXPECT_EQ(s.log, (std::vector<std::string>{"TAXH -> 19", "DBPATH -> /srv/kontorix/"}));
+                         ReplyFrame(RawEntry(
+                             u"DATA", AnsiToUtf16LE(kSrv + "kontorix" + platform::kPathDelim))));
+  // The log escapes a backslash as two.
+  std::string logged = kSrv + "kontorix" + platform::kPathDelim;
+  for (size_t at = logged.find('\\'); at != std::string::npos; at = logged.find('\\', at + 2))
+    logged.insert(at, 1, '\\');
+  EXPECT_EQ(s.log, (std::vector<std::string>{"TAXH -> 19", "DBPATH -> " + logged}));
 }
 
 TEST_F(Handler, BadFramesDropTheConnectionWithoutAReply) {

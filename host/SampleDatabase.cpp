@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "json/Utf8.h"
 #include "platform/File.h"
 #include "util/Errors.h"
 
@@ -98,7 +99,9 @@ void InsertInvoices(sqlite3* db) {
 
 bool EnsureSampleDatabase(const std::string& database_file) {
   sqlite3* raw = nullptr;
-  const int opened = sqlite3_open_v2(platform::NativePath(database_file).c_str(), &raw,
+  // SQLite takes UTF-8 names on every system (on Windows too, where the file calls take the
+  // code page).
+  const int opened = sqlite3_open_v2(CodePageToUtf8(database_file).c_str(), &raw,
                                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   std::unique_ptr<sqlite3, DatabaseCloser> db(raw);
   if (opened != SQLITE_OK) {

@@ -1,8 +1,6 @@
 #include "json/TKXJSONStreamer.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>

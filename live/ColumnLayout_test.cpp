@@ -1,13 +1,13 @@
 #include "live/ColumnLayout.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <numeric>
 
+#include "platform/TestFolder.h"
 #include "util/Errors.h"
 #include "util/TestSupport.h"
 
@@ -104,17 +104,12 @@ TEST(ColumnLayout, LinesAcrossReadChunks) {
 
 class ColumnLayoutFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/rbcolumnsXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  platform::TTestFolder folder_{"rbcolumns"};
+  const std::string dir_ = folder_.Path();
   static std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  std::string dir_;
 };
 
 TEST_F(ColumnLayoutFileTest, AnUntouchedWindowWritesTheDesignedWidths) {
@@ -162,19 +157,13 @@ TEST_F(ColumnLayoutFileTest, FileThatCannotBeCreatedRaises) {
 }
 
 TEST_F(ColumnLayoutFileTest, FileNameIsInTheTempFolder) {
-  const char* old = std::getenv("TMPDIR");
-  const bool had_tmpdir = old != nullptr;
-  const std::string saved = had_tmpdir ? old : "";
-  ::setenv("TMPDIR", dir_.c_str(), 1);
-  ::unsetenv("XDG_RUNTIME_DIR");
-  const std::string name = ColumnLayoutFileName();
-  if (had_tmpdir) {
-    ::setenv("TMPDIR", saved.c_str(), 1);
-  } else {
-    ::unsetenv("TMPDIR");
+  std::string name;
+  {
+    const platform::TScopedEnv temp(platform::TempPathVariable(), dir_);
+    name = ColumnLayoutFileName();
   }
-  EXPECT_EQ(name.rfind(dir_, 0), 0u) << name;
-  EXPECT_NE(name.find("/KXTempDir/dgdview.COL"), std::string::npos) << name;
+  const char delim = platform::kPathDelim;
+  EXPECT_EQ(name, dir_ + delim + "KXTempDir" + delim + "dgdview.COL");
 }
 
 TEST(ColumnLayout, FitColumnWidths) {

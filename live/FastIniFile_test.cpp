@@ -1,13 +1,12 @@
 #include "live/FastIniFile.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
+#include "platform/TestFolder.h"
 #include "util/Errors.h"
 #include "util/Streams.h"
 #include "util/TestSupport.h"
@@ -17,12 +16,8 @@ namespace {
 
 class FastIniFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/rbfastiniXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  platform::TTestFolder folder_{"rbfastini"};
+  const std::string dir_ = folder_.Path();
 
   static void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -31,7 +26,6 @@ class FastIniFileTest : public ::testing::Test {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  std::string dir_;
 };
 
 TEST(FastIniFile, ReadsSectionsAndKeysWithoutRegardToCase) {

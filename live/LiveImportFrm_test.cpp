@@ -357,9 +357,13 @@ TEST_F(LiveView, ColumnLayoutIsLoadedOnEveryLoadAndStoredOnReadAgainAndClosing) 
   screen_.columns[2].width = 99;
   view_.Dispatch([this] { view_.FlatSpeedButton1Click(); });
   EXPECT_EQ(screen_.posted_loads, 1);
-  std::ifstream in(layout, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
-            "TColumn-1=10\r\nPosition=74\r\nDescription1=99\r\nPRICE=120\r\nKUMPRICE=10\r\n");
+  {
+    // Closed before the window writes the file again: Windows keeps an open file from being
+    // replaced.
+    std::ifstream in(layout, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+              "TColumn-1=10\r\nPosition=74\r\nDescription1=99\r\nPRICE=120\r\nKUMPRICE=10\r\n");
+  }
 
   EXPECT_TRUE(view_.FormCloseQuery());
   EXPECT_TRUE(fs::exists(TempFolder() + "UserMode.INI"));

@@ -1,13 +1,13 @@
 #include "live/Placement.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <optional>
 
+#include "platform/TestFolder.h"
 #include "util/Files.h"
 
 namespace rb::live {
@@ -310,24 +310,9 @@ TEST(Placement, ValuesThatCannotBeWrittenAreSkipped) {
 
 class PlacementFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/rbplacementXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    if (const char* v = std::getenv("TMPDIR")) old_tmpdir_ = v;
-    ::setenv("TMPDIR", dir_.c_str(), 1);
-    ::unsetenv("XDG_RUNTIME_DIR");
-  }
-  void TearDown() override {
-    if (old_tmpdir_) {
-      ::setenv("TMPDIR", old_tmpdir_->c_str(), 1);
-    } else {
-      ::unsetenv("TMPDIR");
-    }
-    std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
-  std::string dir_;
-  std::optional<std::string> old_tmpdir_;
+  platform::TTestFolder folder_{"rbplacement"};
+  std::string dir_ = folder_.Path();
+  platform::TScopedEnv temp_{platform::TempPathVariable(), dir_};
 };
 
 TEST_F(PlacementFileTest, TheViewsFileInTheTempFolder) {

@@ -59,8 +59,10 @@ class File {
 
  private:
   File(int fd, int lock_fd) : fd_(fd), lock_fd_(lock_fd) {}
+  // POSIX: the descriptor. Windows: the HANDLE, whose significant bits fit 32 (the system keeps
+  // handles 32-bit for 32-bit processes), -1 for INVALID_HANDLE_VALUE.
   int fd_ = -1;
-  int lock_fd_ = -1;  // a read-only twin that holds the sharing locks of a write-only handle
+  int lock_fd_ = -1;  // POSIX: a read-only twin that holds the sharing locks of a write-only handle
 };
 
 // The file system's name for an 8-bit path, and back. On Linux: code page to UTF-8; a name
@@ -69,7 +71,11 @@ class File {
 std::string NativePath(std::string_view ansi_path);
 std::string AnsiPathFromNative(std::string_view native_path);
 
-// The path delimiter of this platform, '/' here (the Windows build uses '\\').
+// The path delimiter of this platform.
+#ifdef _WIN32
+constexpr char kPathDelim = '\\';
+#else
 constexpr char kPathDelim = '/';
+#endif
 
 }  // namespace platform

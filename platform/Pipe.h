@@ -11,7 +11,8 @@
 //   2   no such pipe (no socket, or nobody listens on it any more);
 //   123 the name cannot be a pipe (empty, contains '/' or a NUL, or too long for a socket);
 //   231 the pipe exists but its queue is full (WaitNamedPipeA then helps);
-//   109 the peer has closed its end (ReadFile at the end of the data, WriteFile);
+//   109 the peer has closed its end (ReadFile at the end of the data);
+//   232 WriteFile to a peer that has closed its end (Windows: "The pipe is being closed");
 //   121 a read or write found no progress within the handle's time-out (SetPipeTimeout).
 // ReadFile returns as soon as some bytes are there, like a byte-mode pipe; WriteFile writes all.
 // Handles are plain values owned by whoever received them; close each one exactly once.
@@ -86,8 +87,10 @@ class PipeServer {
   void Close();
 
  private:
-  int listener_ = -1;
-  std::string socket_path_;
+  // POSIX: the listening socket. Windows: the key of the waiting pipe instances in the
+  // implementation's table.
+  intptr_t listener_ = -1;
+  std::string socket_path_;  // POSIX: the socket file. Windows: the pipe path
 };
 
 }  // namespace platform

@@ -1,6 +1,8 @@
 // Processes: a child program started with a changed environment (tests and benchmarks start
-// the stand-in host this way), and the stop request of a long-running program (SIGINT and
-// SIGTERM on POSIX, console close events on Windows).
+// the stand-in host this way), and the stop request of a long-running program (SIGINT, SIGTERM
+// and SIGHUP on POSIX; on Windows the console's Ctrl+C, Ctrl+Break and close events, and a
+// named event "Local\ratenblick-stop-<process ID>" that RequestStop sets, since a program
+// without a console of its own cannot be sent console events).
 //
 // Failures report through the return value and GetLastError(); nothing throws.
 #pragma once

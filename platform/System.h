@@ -55,6 +55,15 @@ Guid NewGuid();
 // folder cannot be created or is not a folder) give their own codes.
 bool GetTempPath(std::string& path);
 
+// Sets (or, with UnsetEnv, removes) a variable of this process's environment, for this process
+// and the children it starts; false with the last error set when the system refuses.
+bool SetEnv(std::string_view name, std::string_view value);
+bool UnsetEnv(std::string_view name);
+
+// The environment variable that GetTempPath takes the user's temporary folder from first
+// ("XDG_RUNTIME_DIR" on Linux, "TMP" on Windows): tests point it at a folder of their own.
+std::string_view TempPathVariable();
+
 // The folder of the running program's file, ending in the delimiter; empty with the last
 // error set when it cannot be found.
 std::string ProgramFolder();

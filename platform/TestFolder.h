@@ -2,27 +2,37 @@
 // with everything in it when the test ends, also when the test took the rights away from a
 // folder inside it.
 //
-//   TTestFolder folder("rbfiles");          // /tmp/rbfiles-XXXXXX, mode 0700
+//   TTestFolder folder("rbfiles");          // <system temp>/rbfiles-<GUID>, owner only
 //   std::ofstream(folder.Path() + "/a.txt") << "x";
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
+
+#include "platform/File.h"
+#include "platform/System.h"
 
 namespace platform {
 
 class TTestFolder {
  public:
   explicit TTestFolder(const std::string& prefix = "rbtest") {
-    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      ADD_FAILURE() << "cannot make a test folder from " << pattern;
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path base = fs::temp_directory_path(error);
+    // A random name that nobody else can have taken: the folder is made new, never reused.
+    const fs::path path = base / (prefix + "-" + NewGuid().ToText36());
+    if (error || !fs::create_directory(path, error)) {
+      ADD_FAILURE() << "cannot make a test folder in " << base.string() << ": " << error.message();
       return;
     }
-    path_ = pattern;
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace, error);
+    path_ = path.string();
   }
   ~TTestFolder() {
     if (path_.empty()) return;
@@ -48,5 +58,32 @@ class TTestFolder {
  private:
   std::string path_;
 };
+
+// Sets an environment variable for one test and puts the old value (or its absence) back at the
+// end. TScopedEnv(TempPathVariable(), folder.Path()) makes GetTempPath answer folder.Path().
+class TScopedEnv {
+ public:
+  TScopedEnv(std::string_view name, std::string_view value) : name_(name) {
+    if (const char* old = std::getenv(name_.c_str())) old_ = old;
+    SetEnv(name_, value);
+  }
+  ~TScopedEnv() {
+    if (old_) {
+      SetEnv(name_, *old_);
+    } else {
+      UnsetEnv(name_);
+    }
+  }
+  TScopedEnv(const TScopedEnv&) = delete;
+  TScopedEnv& operator=(const TScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+// Whether the tests run on Windows, for the few cases whose subject exists only elsewhere
+// (folder modes, signals, FIFOs): those skip there and say why.
+inline constexpr bool kOnWindows = kPathDelim == '\\';
 
 }  // namespace platform

@@ -232,6 +232,8 @@ bool WriteFile(PipeHandle pipe, const void* buffer, uint32_t count, uint32_t* by
         ::send(fd, p + done, count - done, MSG_NOSIGNAL | (bound_ms > 0 ? MSG_DONTWAIT : 0));
     if (n < 0) {
       if (errno == EINTR || (bound_ms > 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) continue;
+      // Windows tells a write to a pipe whose reader is gone as "being closed", not "ended".
+      if (errno == EPIPE || errno == ECONNRESET) return Fail(kErrorNoData);
       return Fail(ErrnoCode(errno));
     }
     done += static_cast<uint32_t>(n);
@@ -337,7 +339,7 @@ PipeHandle PipeServer::Accept(int timeout_ms) {
     SetLastError(kErrorInvalidHandle);
     return kInvalidPipe;
   }
-  pollfd pfd{listener_, POLLIN, 0};
+  pollfd pfd{static_cast<int>(listener_), POLLIN, 0};
   int rc;
   do {
     rc = ::poll(&pfd, 1, timeout_ms < 0 ? -1 : timeout_ms);
@@ -352,7 +354,7 @@ PipeHandle PipeServer::Accept(int timeout_ms) {
   }
   int fd;
   do {
-    fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    fd = ::accept4(static_cast<int>(listener_), nullptr, nullptr, SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     SetLastError(ErrorFromErrno(errno));
@@ -364,7 +366,7 @@ PipeHandle PipeServer::Accept(int timeout_ms) {
 
 void PipeServer::Close() {
   if (listener_ >= 0) {
-    ::close(listener_);
+    ::close(static_cast<int>(listener_));
     listener_ = -1;
     ::unlink(socket_path_.c_str());
   }

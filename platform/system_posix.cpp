@@ -33,12 +33,6 @@ std::string WithSlash(std::string path) {
   return path;
 }
 
-void AppendHex(std::string& out, uint64_t value, int digits) {
-  static const char kHex[] = "0123456789ABCDEF";
-  for (int i = digits - 1; i >= 0; --i)
-    out += kHex[(value >> (4 * i)) & 0xF];
-}
-
 void FillRandom(uint8_t* bytes, size_t count) {
   size_t done = 0;
   while (done < count) {
@@ -110,31 +104,6 @@ std::chrono::local_time<std::chrono::milliseconds> LocalNow() {
          milliseconds{ts.tv_nsec / 1000000};
 }
 
-std::string Guid::ToText36() const {
-  std::string out;
-  out.reserve(36);
-  AppendHex(out, data1, 8);
-  out += '-';
-  AppendHex(out, data2, 4);
-  out += '-';
-  AppendHex(out, data3, 4);
-  out += '-';
-  AppendHex(out, data4[0], 2);
-  AppendHex(out, data4[1], 2);
-  out += '-';
-  for (size_t i = 2; i < 8; ++i)
-    AppendHex(out, data4[i], 2);
-  return out;
-}
-
-std::string Guid::ToString() const {
-  // Built in place: g++ 12 warns falsely (-Wrestrict) on "{" + text + "}" in Release builds.
-  std::string text(1, '{');
-  text += ToText36();
-  text += '}';
-  return text;
-}
-
 Guid NewGuid() {
   uint8_t b[16];
   FillRandom(b, sizeof b);
@@ -198,6 +167,26 @@ bool GetTempPath(std::string& path) {
   path = AnsiPathFromNative(native);
   SetLastError(code);
   return code == kErrorSuccess;
+}
+
+bool SetEnv(std::string_view name, std::string_view value) {
+  if (::setenv(std::string(name).c_str(), std::string(value).c_str(), 1) != 0) {
+    SetErrno();
+    return false;
+  }
+  return true;
+}
+
+bool UnsetEnv(std::string_view name) {
+  if (::unsetenv(std::string(name).c_str()) != 0) {
+    SetErrno();
+    return false;
+  }
+  return true;
+}
+
+std::string_view TempPathVariable() {
+  return "XDG_RUNTIME_DIR";
 }
 
 std::string ProgramFolder() {

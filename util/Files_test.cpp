@@ -1,12 +1,12 @@
 #include "util/Files.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <optional>
+#include <span>
 #include <sstream>
 
 #include "platform/File.h"
@@ -30,6 +30,13 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// A path written with '/' in the platform's own delimiter.
+std::string Native(std::string path) {
+  for (char& c : path)
+    if (c == '/') c = platform::kPathDelim;
+  return path;
+}
+
 // A policy that never waits but counts the pauses, and may act on the n-th pause.
 struct CountingPolicy {
   int pauses = 0;
@@ -46,35 +53,12 @@ struct CountingPolicy {
   }
 };
 
-class EnvGuard {
- public:
-  explicit EnvGuard(const char* name) : name_(name) {
-    if (const char* v = std::getenv(name)) value_ = v;
-  }
-  ~EnvGuard() {
-    if (value_) {
-      ::setenv(name_, value_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> value_;
-};
-
 class FilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // Every test gets its own private temporary folder.
-    ::unsetenv("XDG_RUNTIME_DIR");
-    ::setenv("TMPDIR", dir_.c_str(), 1);
-  }
-  EnvGuard runtime_{"XDG_RUNTIME_DIR"};
-  EnvGuard tmp_{"TMPDIR"};
+  // Every test gets its own private temporary folder.
   platform::TTestFolder folder_{"rbfiles"};
   const std::string dir_ = folder_.Path();
+  platform::TScopedEnv temp_{platform::TempPathVariable(), dir_};
 };
 
 TEST(ElfHash, MatchesTheSymbolTableHash) {
@@ -100,12 +84,26 @@ TEST(IncludePathDelimiter, AppendsTheDelimiterOnce) {
   struct Row {
     const char* in;
     const char* out;
-  } rows[] = {
+  };
+  const Row posix[] = {
       {"", ""},        {"/", "/"}, {"/data", "/data/"}, {"/data/", "/data/"},
       {"C", "C/"},  // no drive letters here
       {"rel", "rel/"},
   };
-  for (const Row& row : rows)
+  const Row windows[] = {
+      {"", ""},
+      {"\\", "\\"},
+      {"C", "C:\\"},
+      {"c", "c:\\"},
+      {"C:", "C:"},
+      {"D:\\Daten", "D:\\Daten\\"},
+      {"D:\\Daten\\", "D:\\Daten\\"},
+      {"CD", "CD\\"},
+      {"1", "1\\"},
+      {"\\\\srv\\share", "\\\\srv\\share\\"},
+  };
+  for (const Row& row :
+       platform::kOnWindows ? std::span<const Row>(windows) : std::span<const Row>(posix))
     EXPECT_EQ(IncludePathDelimiter(row.in), row.out) << row.in;
 }
 
@@ -141,26 +139,26 @@ TEST(FileExistsFromAttributes, FollowsTheErrorRules) {
 }
 
 TEST_F(FilesTest, FileAndFolderExistence) {
-  WriteBytes(dir_ + "/f", "x");
-  EXPECT_TRUE(FileExists(dir_ + "/f"));
+  WriteBytes(dir_ + Native("/f"), "x");
+  EXPECT_TRUE(FileExists(dir_ + Native("/f")));
   EXPECT_FALSE(FileExists(dir_));
-  EXPECT_FALSE(FileExists(dir_ + "/none"));
-  EXPECT_FALSE(FileExists(dir_ + "/none/f"));
+  EXPECT_FALSE(FileExists(dir_ + Native("/none")));
+  EXPECT_FALSE(FileExists(dir_ + Native("/none/f")));
   EXPECT_FALSE(FileExists(""));
   EXPECT_TRUE(DirectoryExists(dir_));
-  EXPECT_TRUE(DirectoryExists(dir_ + "/"));
-  EXPECT_FALSE(DirectoryExists(dir_ + "/f"));
-  EXPECT_FALSE(DirectoryExists(dir_ + "/none"));
+  EXPECT_TRUE(DirectoryExists(dir_ + Native("/")));
+  EXPECT_FALSE(DirectoryExists(dir_ + Native("/f")));
+  EXPECT_FALSE(DirectoryExists(dir_ + Native("/none")));
 }
 
 TEST_F(FilesTest, ForceDirectoriesMakesAllParents) {
-  EXPECT_TRUE(ForceDirectories(dir_ + "/a/b/c/"));
-  EXPECT_TRUE(DirectoryExists(dir_ + "/a/b/c"));
-  EXPECT_TRUE(ForceDirectories(dir_ + "/a/b//"));
+  EXPECT_TRUE(ForceDirectories(dir_ + Native("/a/b/c/")));
+  EXPECT_TRUE(DirectoryExists(dir_ + Native("/a/b/c")));
+  EXPECT_TRUE(ForceDirectories(dir_ + Native("/a/b//")));
   EXPECT_TRUE(ForceDirectories("/"));
-  WriteBytes(dir_ + "/file", "x");
-  EXPECT_FALSE(ForceDirectories(dir_ + "/file/sub"));
-  EXPECT_FALSE(DirectoryExists(dir_ + "/file/sub"));
+  WriteBytes(dir_ + Native("/file"), "x");
+  EXPECT_FALSE(ForceDirectories(dir_ + Native("/file/sub")));
+  EXPECT_FALSE(DirectoryExists(dir_ + Native("/file/sub")));
 }
 
 TEST_F(FilesTest, ForceDirectoriesOfNothingRaisesCode3) {
@@ -171,92 +169,6 @@ TEST_F(FilesTest, ForceDirectoriesOfNothingRaisesCode3) {
     EXPECT_EQ(e.ErrorCode(), 3);
     EXPECT_STREQ(e.what(), "Verzeichnis kann nicht erstellt werden");
   }
-}
-
-TEST_F(FilesTest, TempFolderIsMadeInThePrivateFolder) {
-  const std::string expected = dir_ + "/ratenblick-" + std::to_string(::geteuid()) + "/KXTempDir/";
-  EXPECT_EQ(TempFolder(), expected);
-  EXPECT_TRUE(DirectoryExists(expected));
-  EXPECT_EQ(TempFolder("XCURSOR"), expected + "XCURSOR/");
-  EXPECT_TRUE(DirectoryExists(expected + "XCURSOR"));
-  EXPECT_EQ(TempFolder("XCURSOR/"), expected + "XCURSOR/");
-}
-
-TEST_F(FilesTest, UntrustedTempFolderIsRefusedWithItsName) {
-  const std::string runtime_dir = dir_ + "/run";
-  ASSERT_EQ(::mkdir(runtime_dir.c_str(), 0700), 0);
-  ASSERT_EQ(::chmod(runtime_dir.c_str(), 0757), 0);
-  ::setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);
-  try {
-    TempFolder();
-    FAIL() << "an other-writable temporary folder was used";
-  } catch (const EOSError& e) {
-    EXPECT_EQ(e.ErrorCode(), 5u);
-    EXPECT_NE(std::string(e.what()).find(runtime_dir + "/"), std::string::npos) << e.what();
-  }
-  EXPECT_FALSE(DirectoryExists(runtime_dir + "/KXTempDir"));
-  EXPECT_THROW(UniqueTempFileName(), EOSError);
-}
-
-TEST_F(FilesTest, TempFolderThatIsAFileIsRefused) {
-  const std::string file = dir_ + "/not-a-folder";
-  WriteBytes(file, "x");
-  ::setenv("XDG_RUNTIME_DIR", file.c_str(), 1);
-  try {
-    TempFolder();
-    FAIL() << "a file was taken as the temporary folder";
-  } catch (const EOSError& e) {
-    EXPECT_EQ(e.ErrorCode(), 267u);
-  }
-  EXPECT_EQ(ReadBytes(file), "x");
-}
-
-// A private folder whose parents were missing was once left uncreated while TempFolder still
-// returned its name; SaveListRetry then made the chain with ordinary rights (0755), and the next
-// TempFolder took that for private.
-TEST_F(FilesTest, TempFolderWithMissingParentsIsMadePrivate) {
-  const std::string uid = std::to_string(::geteuid());
-  struct Case {
-    const char* name;
-    const char* variable;
-    std::string value;
-    std::string private_folder;
-  } cases[] = {
-      {"TMPDIR with a missing parent", "TMPDIR", dir_ + "/missing/tmp",
-       dir_ + "/missing/tmp/ratenblick-" + uid},
-      {"runtime folder with missing parents", "XDG_RUNTIME_DIR", dir_ + "/run/a/b",
-       dir_ + "/run/a/b"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EnvGuard runtime("XDG_RUNTIME_DIR");
-    ::unsetenv("XDG_RUNTIME_DIR");
-    ::setenv(c.variable, c.value.c_str(), 1);
-    const std::string folder = TempFolder();
-    EXPECT_EQ(folder, c.private_folder + "/KXTempDir/");
-    struct stat st {};
-    ASSERT_EQ(::stat(c.private_folder.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_TRUE(DirectoryExists(folder));
-    SaveListRetry({"x"}, folder + "probe.txt");
-    EXPECT_EQ(TempFolder(), folder);
-  }
-}
-
-TEST_F(FilesTest, FolderMadeByTheGenericCreationIsNeverTakenAsPrivate) {
-  const mode_t old_mask = ::umask(022);
-  const std::string runtime_dir = dir_ + "/generic/run";
-  ASSERT_TRUE(ForceDirectories(runtime_dir));  // 0755, as SaveListRetry would make it
-  ::umask(old_mask);
-  EnvGuard runtime("XDG_RUNTIME_DIR");
-  ::setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);
-  try {
-    TempFolder();
-    FAIL() << "a folder readable by others was taken as private";
-  } catch (const EOSError& e) {
-    EXPECT_EQ(e.ErrorCode(), 5u);
-  }
-  EXPECT_FALSE(DirectoryExists(runtime_dir + "/KXTempDir"));
 }
 
 TEST_F(FilesTest, UniqueTempFileNamesAreHashedGuids) {
@@ -277,26 +189,35 @@ TEST_F(FilesTest, UniqueTempFileNamesAreHashedGuids) {
 
 TEST_F(FilesTest, DeleteFileRetry) {
   CountingPolicy counting;
-  EXPECT_TRUE(DeleteFileRetry(dir_ + "/none", counting.Make()));
+  EXPECT_TRUE(DeleteFileRetry(dir_ + Native("/none"), counting.Make()));
   EXPECT_EQ(counting.pauses, 0) << "a missing file is gone at once";
 
-  WriteBytes(dir_ + "/f", "x");
-  EXPECT_TRUE(DeleteFileRetry(dir_ + "/f", counting.Make()));
-  EXPECT_FALSE(FileExists(dir_ + "/f"));
+  WriteBytes(dir_ + Native("/f"), "x");
+  EXPECT_TRUE(DeleteFileRetry(dir_ + Native("/f"), counting.Make()));
+  EXPECT_FALSE(FileExists(dir_ + Native("/f")));
   EXPECT_EQ(counting.pauses, 0);
 }
 
 TEST_F(FilesTest, DeleteFileRetryWaitsForALockedFileThenGivesUp) {
-  // No user, not even root, may delete a file of /proc: a lock that never ends.
-  ASSERT_TRUE(FileExists("/proc/self/status"));
+  // A lock that never ends: on Windows a file open without delete sharing; elsewhere a file of
+  // /proc, which no user, not even root, may delete.
+  const std::string locked = platform::kOnWindows ? dir_ + Native("/held") : "/proc/self/status";
+  platform::File holder;
+  if (platform::kOnWindows) {
+    holder =
+        platform::File::Open(locked, platform::FileAccess::kReadWrite,
+                             platform::FileShare::kExclusive, platform::FileCreate::kCreateNew);
+    ASSERT_TRUE(holder.IsOpen());
+  }
+  ASSERT_TRUE(FileExists(locked));
   CountingPolicy counting;
-  EXPECT_FALSE(DeleteFileRetry("/proc/self/status", counting.Make()));
+  EXPECT_FALSE(DeleteFileRetry(locked, counting.Make()));
   EXPECT_EQ(counting.pauses, 99) << "the attempts must span the whole waiting time";
 }
 
 TEST_F(FilesTest, SaveAndLoadListRoundTrip) {
   const std::vector<std::string> lines = {"PN=1234,5", "", "PB=\xFC\x80", "last"};
-  const std::string path = dir_ + "/new/folder/notes.txt";
+  const std::string path = dir_ + Native("/new/folder/notes.txt");
   SaveListRetry(lines, path);
   EXPECT_EQ(ReadBytes(path), "PN=1234,5\r\n\r\nPB=\xFC\x80\r\nlast\r\n");
   std::vector<std::string> loaded = {"old"};
@@ -336,9 +257,9 @@ TEST_F(FilesTest, LoadListReadsAnyLineBreak) {
        {"PN", "\xFC"}},
   };
   for (const Row& row : rows) {
-    WriteBytes(dir_ + "/l.txt", row.bytes);
+    WriteBytes(dir_ + Native("/l.txt"), row.bytes);
     std::vector<std::string> lines;
-    LoadListRetry(lines, dir_ + "/l.txt");
+    LoadListRetry(lines, dir_ + Native("/l.txt"));
     EXPECT_EQ(lines, row.lines) << row.name;
   }
 }
@@ -391,13 +312,13 @@ TEST(FileTextToAnsi, DecodesWhatTheByteOrderMarkNames) {
 TEST_F(FilesTest, LoadListOfAMissingFileKeepsTheLines) {
   std::vector<std::string> lines = {"keep", "me"};
   CountingPolicy counting;
-  LoadListRetry(lines, dir_ + "/none.txt", counting.Make());
+  LoadListRetry(lines, dir_ + Native("/none.txt"), counting.Make());
   EXPECT_EQ(lines, (std::vector<std::string>{"keep", "me"}));
   EXPECT_EQ(counting.pauses, 0);
 }
 
 TEST_F(FilesTest, LoadListRetriesWhileTheFileIsLocked) {
-  const std::string path = dir_ + "/locked.txt";
+  const std::string path = dir_ + Native("/locked.txt");
   WriteBytes(path, "fresh\r\n");
   auto holder =
       platform::File::Open(path, platform::FileAccess::kReadWrite, platform::FileShare::kExclusive,
@@ -414,15 +335,16 @@ TEST_F(FilesTest, LoadListRetriesWhileTheFileIsLocked) {
 }
 
 TEST_F(FilesTest, SaveListRaisesTheLastErrorAfterAllAttempts) {
-  WriteBytes(dir_ + "/blocker", "x");  // a file where the folder should be
+  WriteBytes(dir_ + Native("/blocker"), "x");  // a file where the folder should be
   CountingPolicy counting;
-  EXPECT_THROW(SaveListRetry({"a"}, dir_ + "/blocker/notes.txt", counting.Make()), EFCreateError);
+  EXPECT_THROW(SaveListRetry({"a"}, dir_ + Native("/blocker/notes.txt"), counting.Make()),
+               EFCreateError);
   EXPECT_EQ(counting.pauses, 99);
-  EXPECT_EQ(ReadBytes(dir_ + "/blocker"), "x");
+  EXPECT_EQ(ReadBytes(dir_ + Native("/blocker")), "x");
 }
 
 TEST_F(FilesTest, SaveListRetriesUntilTheFileCanBeWritten) {
-  const std::string path = dir_ + "/busy.txt";
+  const std::string path = dir_ + Native("/busy.txt");
   WriteBytes(path, "old");
   auto holder =
       platform::File::Open(path, platform::FileAccess::kRead, platform::FileShare::kDenyWrite,
@@ -439,26 +361,25 @@ TEST_F(FilesTest, SaveListRetriesUntilTheFileCanBeWritten) {
 
 TEST_F(FilesTest, SaveListOfABareNameWritesToTheCurrentFolder) {
   // Regression: the empty folder part of a bare name must not count as a folder to create.
-  char* cwd = ::getcwd(nullptr, 0);
-  ASSERT_EQ(::chdir(dir_.c_str()), 0);
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
   CountingPolicy counting;
   EXPECT_NO_THROW(SaveListRetry({"x"}, "bare.txt", counting.Make()));
   EXPECT_EQ(counting.pauses, 0);
-  EXPECT_EQ(ReadBytes(dir_ + "/bare.txt"), "x\r\n");
-  ASSERT_EQ(::chdir(cwd), 0);
-  std::free(cwd);
+  EXPECT_EQ(ReadBytes(dir_ + Native("/bare.txt")), "x\r\n");
+  std::filesystem::current_path(cwd);
 }
 
 TEST_F(FilesTest, ExpandUNCFileNameGivesTheFullName) {
-  char* cwd = ::getcwd(nullptr, 0);
-  ASSERT_EQ(::chdir(dir_.c_str()), 0);
-  char* here = ::getcwd(nullptr, 0);
-  EXPECT_EQ(ExpandUNCFileName("daten/../Daten/"), std::string(here) + "/Daten/");
-  EXPECT_EQ(ExpandUNCFileName("/srv/kontorix/./db"), "/srv/kontorix/db");
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  const std::string here = std::filesystem::current_path().string();
+  // On Windows a rooted name without a drive is on the current folder's drive.
+  const std::string drive = std::filesystem::current_path().root_name().string();
+  EXPECT_EQ(ExpandUNCFileName(Native("daten/../Daten/")), here + Native("/Daten/"));
+  EXPECT_EQ(ExpandUNCFileName(Native("/srv/kontorix/./db")), drive + Native("/srv/kontorix/db"));
   EXPECT_EQ(ExpandUNCFileName(""), "") << "nothing to expand stays nothing";
-  std::free(here);
-  ASSERT_EQ(::chdir(cwd), 0);
-  std::free(cwd);
+  std::filesystem::current_path(cwd);
 }
 
 TEST(RetryCall, PassesOnTheLastErrorOnly) {
@@ -487,15 +408,15 @@ TEST(RetryPolicy, DefaultIsAHundredTimesAHundredMilliseconds) {
   const RetryPolicy policy;
   EXPECT_EQ(policy.attempts, 100);
   EXPECT_EQ(policy.pause_ms, 100u);
-  const uint64_t start = platform::GetTickCount64();
+  const auto start = std::chrono::steady_clock::now();
   policy.Pause();
-  EXPECT_GE(platform::GetTickCount64() - start, 100u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
 }
 
 class UserModeTest : public FilesTest {
  protected:
   void TearDown() override {
-    ::unlink(program_ini_.c_str());
+    std::remove(program_ini_.c_str());
     FilesTest::TearDown();
   }
   const std::string program_ini_ = platform::ProgramFolder() + "UserMode.INI";
@@ -506,19 +427,19 @@ TEST_F(UserModeTest, ChoosingAFolderCopiesThePlacementFileOnce) {
   WriteBytes(program_ini_, "[Pos]\r\nLeft=10\r\n");
 
   SetUserModeFolder(dir_);
-  EXPECT_EQ(UserModeFile(), dir_ + "/UserMode.INI");
-  EXPECT_EQ(ReadBytes(dir_ + "/UserMode.INI"), "[Pos]\r\nLeft=10\r\n");
+  EXPECT_EQ(UserModeFile(), dir_ + Native("/UserMode.INI"));
+  EXPECT_EQ(ReadBytes(dir_ + Native("/UserMode.INI")), "[Pos]\r\nLeft=10\r\n");
 
   // A folder that has its own file keeps it.
-  ASSERT_TRUE(ForceDirectories(dir_ + "/other"));
-  WriteBytes(dir_ + "/other/UserMode.INI", "mine");
-  SetUserModeFolder(dir_ + "/other/");
-  EXPECT_EQ(UserModeFile(), dir_ + "/other/UserMode.INI");
-  EXPECT_EQ(ReadBytes(dir_ + "/other/UserMode.INI"), "mine");
+  ASSERT_TRUE(ForceDirectories(dir_ + Native("/other")));
+  WriteBytes(dir_ + Native("/other/UserMode.INI"), "mine");
+  SetUserModeFolder(dir_ + Native("/other/"));
+  EXPECT_EQ(UserModeFile(), dir_ + Native("/other/UserMode.INI"));
+  EXPECT_EQ(ReadBytes(dir_ + Native("/other/UserMode.INI")), "mine");
 
   // A copy that fails (no such folder) is ignored; the choice is still made.
-  EXPECT_NO_THROW(SetUserModeFolder(dir_ + "/missing"));
-  EXPECT_EQ(UserModeFile(), dir_ + "/missing/UserMode.INI");
+  EXPECT_NO_THROW(SetUserModeFolder(dir_ + Native("/missing")));
+  EXPECT_EQ(UserModeFile(), dir_ + Native("/missing/UserMode.INI"));
 
   SetUserModeFolder(platform::ProgramFolder());
   EXPECT_EQ(UserModeFile(), program_ini_);
@@ -528,16 +449,15 @@ TEST_F(UserModeTest, ChoosingAFolderCopiesThePlacementFileOnce) {
 // program folder's file, so the copy was never read.
 TEST_F(UserModeTest, EmptyFolderIsTheCurrentFolderForTheCopyAndTheFile) {
   WriteBytes(program_ini_, "[Pos]\r\nLeft=20\r\n");
-  const std::string here = dir_ + "/cwd";
+  const std::string here = dir_ + Native("/cwd");
   ASSERT_TRUE(ForceDirectories(here));
-  char previous[4096];
-  ASSERT_NE(::getcwd(previous, sizeof(previous)), nullptr);
-  ASSERT_EQ(::chdir(here.c_str()), 0);
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(here);
   SetUserModeFolder("");
   const std::string file = UserModeFile();
   const std::string copied = ReadBytes(here + "/UserMode.INI");
   const std::string named = ReadBytes(file);
-  ASSERT_EQ(::chdir(previous), 0);
+  std::filesystem::current_path(previous);
   EXPECT_EQ(copied, "[Pos]\r\nLeft=20\r\n");
   EXPECT_EQ(named, copied) << file << " is not the copy";
   EXPECT_NE(file, program_ini_);

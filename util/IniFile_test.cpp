@@ -1,7 +1,6 @@
 #include "util/IniFile.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>

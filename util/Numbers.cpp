@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "platform/Number.h"
 #include "platform/System.h"
 #include "util/IniFile.h"
 
@@ -170,7 +171,8 @@ long double TextToNumber(std::string_view text) {
     ++i;
   if (i != n) return 0;
   long double value = 0;
-  const auto [end, ec] = std::from_chars(normal.data(), normal.data() + normal.size(), value);
+  const auto [end, ec] =
+      platform::ParseLongDouble(normal.data(), normal.data() + normal.size(), value);
   // Out of range: too large to be an amount, or so small that it is 0 anyway.
   if (ec != std::errc() || end != normal.data() + normal.size()) return 0;
   return value;

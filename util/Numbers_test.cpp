@@ -1,9 +1,9 @@
 #include "util/Numbers.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
@@ -89,7 +89,7 @@ TEST(NumberSettings, InitReadsTheFileBesideTheProgram) {
   SettingsScope scope{TNumberSettings()};
   std::ofstream(path) << "[COUNTRY]\r\nEURO=0\r\n";
   InitNumberSettings();
-  ::unlink(path.c_str());
+  std::remove(path.c_str());
   EXPECT_EQ(NumberSettings().DecimalSeparator, '.');
   EXPECT_TRUE(NumberSettings().FiveHundredthsRounding);
   InitNumberSettings();  // no file: defaults again

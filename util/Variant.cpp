@@ -9,6 +9,7 @@
 #include "platform/Ascii.h"
 #include "platform/CodePage.h"
 #include "platform/Locale.h"
+#include "platform/Number.h"
 #include "util/DayNumbers.h"
 #include "util/Errors.h"
 #include "util/Text.h"
@@ -187,7 +188,7 @@ bool ParseDecimalNumber(std::string_view text, long double& value) {
   }
   if (i != n) return false;
   long double v = 0;
-  auto r = std::from_chars(text.data() + start, text.data() + n, v);
+  auto r = platform::ParseLongDouble(text.data() + start, text.data() + n, v);
   if (r.ec == std::errc::result_out_of_range) {
     if (significant && magnitude + exponent > 0) return false;
     v = 0;
