@@ -472,7 +472,11 @@ TEST_F(LiveView, DocumentFileThatCannotBeOpenedReachesTheErrorDisplay) {
   EXPECT_EQ(screen_.posted_closes, 0);
   EXPECT_EQ(screen_.RowCount(), 3);  // what it showed before
   EXPECT_FALSE(screen_.busy);
-  EXPECT_FALSE(fs::exists(locked));
+  // The plain delete is tried whatever happened; Windows keeps a file that another program
+  // holds open, and the failure is ignored there.
+  if (platform::kPathDelim == '/') {
+    EXPECT_FALSE(fs::exists(locked));
+  }
 }
 
 }  // namespace
