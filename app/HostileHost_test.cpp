@@ -328,20 +328,6 @@ TExchangeHandler::TKeyHandler AnyQuery(std::optional<std::string> definitions,
 
 // --- the window ----------------------------------------------------------------------------
 
-// Processes events until the condition holds or the time is up. (QTest's QTRY macros report to
-// QTest's own log and return silently under GoogleTest, so they must not be used here.)
-template <class F>
-bool WaitFor(F condition, int timeout_ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!condition()) {
-    if (timer.elapsed() > timeout_ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QTest::qSleep(5);
-  }
-  return true;
-}
-
 // Files below TempFolder() that the window does not keep on purpose.
 std::set<std::string> TemporaryFiles() {
   const std::set<std::string> kept = {kLocalServiceFileName, "UserMode.INI", "dgdview.COL"};
@@ -400,7 +386,7 @@ TLoad RunLoad(const std::string& what, const live::TLiveSettings& settings) {
     QElapsedTimer timer;
     timer.start();
     window.show();
-    EXPECT_TRUE(WaitFor([&] { return window.Loads() == 1; }, 600000));
+    EXPECT_TRUE(ui::WaitFor([&] { return window.Loads() == 1; }, 600000));
     load.ms = timer.elapsed();
     load.default_cursor = QApplication::overrideCursor() == nullptr;
     load.rows = window.RowCount();
@@ -409,7 +395,7 @@ TLoad RunLoad(const std::string& what, const live::TLiveSettings& settings) {
     load.abzug_items = window.AbzugItems();
     load.previous_sum = window.View().PreviousInvoicesSum();
     // A posted close arrives at once; a window that stays has nothing posted.
-    load.closed = WaitFor([&] { return !window.isVisible(); }, load.infos.empty() ? 200 : 5000);
+    load.closed = ui::WaitFor([&] { return !window.isVisible(); }, load.infos.empty() ? 200 : 5000);
   }
   for (const std::string& file : TemporaryFiles())
     if (before.count(file) == 0) load.left_over.insert(file);

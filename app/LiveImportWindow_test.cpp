@@ -28,20 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Processes events until the condition holds or the time is up. (QTest's QTRY macros report to
-// QTest's own log and return silently under GoogleTest, so they must not be used here.)
-template <class F>
-bool WaitFor(F condition, int timeout_ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!condition()) {
-    if (timer.elapsed() > timeout_ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QTest::qSleep(5);
-  }
-  return true;
-}
-
 struct TMessages {
   std::vector<std::string> infos, errors;
   TLiveImportWindow::TMessageSink Sink() {
@@ -115,11 +101,11 @@ TEST(LiveImportWindow, LoadRunsAfterTheFirstPaintAndAFailedLoadCloses) {
   window.SetMessageSink(messages.Sink());
   window.show();
   EXPECT_EQ(window.Loads(), 0);  // not inside show: posted
-  ASSERT_TRUE(WaitFor([&] { return window.Loads() == 1; }, 10000));
+  ASSERT_TRUE(ui::WaitFor([&] { return window.Loads() == 1; }, 10000));
   EXPECT_TRUE(window.PaintedBeforeFirstLoad());
   ASSERT_EQ(messages.infos.size(), 1u);
   EXPECT_EQ(messages.infos[0], live::kTransferFailed);
-  EXPECT_TRUE(WaitFor([&] { return !window.isVisible(); }, 5000));
+  EXPECT_TRUE(ui::WaitFor([&] { return !window.isVisible(); }, 5000));
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
@@ -169,7 +155,7 @@ TEST(LiveImportWindow, ShowsTheSampleOrderFromTheHost) {
   TLiveImportWindow window;
   window.SetMessageSink(messages.Sink());
   window.show();
-  ASSERT_TRUE(WaitFor([&] { return window.Loads() == 1; }, 10000));
+  ASSERT_TRUE(ui::WaitFor([&] { return window.Loads() == 1; }, 10000));
   host.RequestStop();
   EXPECT_TRUE(messages.infos.empty());
   EXPECT_EQ(window.Caption(), "Bau GmbH  AR 3");

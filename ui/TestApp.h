@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
 
 namespace rb::ui {
 
@@ -16,6 +18,20 @@ inline QApplication& TestApp() {
     return new QApplication(argc, argv);
   }();
   return *app;
+}
+
+// Processes events until the condition holds or the time is up. (QTest's QTRY macros report to
+// QTest's own log and return silently under GoogleTest, so they must not be used in our tests.)
+template <class F>
+bool WaitFor(F condition, int timeout_ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!condition()) {
+    if (timer.elapsed() > timeout_ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+  return true;
 }
 
 }  // namespace rb::ui
