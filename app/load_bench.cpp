@@ -31,6 +31,7 @@
 #include <string>
 #include <thread>
 
+#include "app/BenchSupport.h"
 #include "app/LiveImportWindow.h"
 #include "exchange/IPCValue.h"
 #include "json/TKXJSONStreamer.h"
@@ -42,6 +43,9 @@
 #include "util/Files.h"
 
 namespace {
+
+using rb::app::BenchApp;
+using rb::app::BenchPositions;
 
 constexpr int kPositions = 10000;
 constexpr int kEarlierInvoices = 999;
@@ -71,16 +75,7 @@ std::string MakeInvoice(bool with_info_lines) {
     s += "\",";
   }
   s += "\"Parts\":[";
-  char buf[512];
-  for (int i = 0; i < kPositions; ++i) {
-    std::snprintf(buf, sizeof buf,
-                  "%s{\"Row\":\"%d\",\"TypLine\":\"%s\",\"Position\":\"%d.%d\","
-                  "\"Description1\":\"Stahlbetonw\xC3\xA4nde C25/30, Dicke %d cm, einschl. "
-                  "Schalung\",\"Price\":%.2f,\"Quantity\":%d,\"Unit\":\"m\xC2\xB2\"}",
-                  i ? "," : "", i + 1, i % 10 == 0 ? "t" : "", i / 100 + 1, i % 100 + 1,
-                  10 + i % 30, (i % 97) * 13.37, i % 50 + 1);
-    s += buf;
-  }
+  s += BenchPositions(kPositions);
   return s + "]}]}";
 }
 
@@ -112,16 +107,6 @@ void MakeDatabase(const std::string& path) {
   }
   Execute(db, sql + "COMMIT");
   sqlite3_close(db);
-}
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "load_bench";
-  static char* argv[] = {name, nullptr};
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  // Kept to the end of the process: destroying it after the benchmarks' windows crashed at exit.
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
 }
 
 // ktx-exchange in a private temporary folder of its own, with the document and the database.
@@ -202,7 +187,7 @@ const TQueryResult& QueryResult() {
 }
 
 void BM_WholeLoad(benchmark::State& state) {
-  App();
+  BenchApp();
   Host();
   int rows = 0;
   size_t listed = 0;
@@ -272,7 +257,7 @@ void BM_JsonRead(benchmark::State& state) {
 BENCHMARK(BM_JsonRead)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1);
 
 void BM_TableBuild(benchmark::State& state) {
-  App();
+  BenchApp();
   Host();
   rb::app::TLiveImportWindow window;
   window.SetMessageSink([](const char*, const std::string&) {});
@@ -323,7 +308,7 @@ std::string ShortDate(double day_number) {
 }
 
 void BM_Walk(benchmark::State& state) {
-  App();
+  BenchApp();
   Host();
   const TQueryResult& result = QueryResult();
   rb::TVirtualDataSet records;
@@ -349,7 +334,7 @@ void BM_Walk(benchmark::State& state) {
 BENCHMARK(BM_Walk)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1);
 
 void BM_ReadPreviousInvoices(benchmark::State& state) {
-  App();
+  BenchApp();
   Host();
   rb::app::TLiveImportWindow window;
   window.SetMessageSink([](const char*, const std::string&) {});

@@ -10,24 +10,19 @@
 #include <map>
 #include <string>
 
+#include "app/BenchSupport.h"
 #include "app/LiveImportWindow.h"
 #include "json/TKXJSONStreamer.h"
 
 namespace {
 
+using rb::app::BenchApp;
+using rb::app::BenchPositions;
+
 // An invoice as the host writes it: UTF-8, one order, N positions, every tenth a text line.
 std::string MakeInvoice(int positions) {
   std::string s = "{\"Order\":[{\"LINKUID\":\"\",\"PrintName\":\"AR 4\",\"Parts\":[";
-  char buf[512];
-  for (int i = 0; i < positions; ++i) {
-    std::snprintf(buf, sizeof buf,
-                  "%s{\"Row\":\"%d\",\"TypLine\":\"%s\",\"Position\":\"%d.%d\","
-                  "\"Description1\":\"Stahlbetonw\xC3\xA4nde C25/30, Dicke %d cm, einschl. "
-                  "Schalung\",\"Price\":%.2f,\"Quantity\":%d,\"Unit\":\"m\xC2\xB2\"}",
-                  i ? "," : "", i + 1, i % 10 == 0 ? "t" : "", i / 100 + 1, i % 100 + 1,
-                  10 + i % 30, (i % 97) * 13.37, i % 50 + 1);
-    s += buf;
-  }
+  s += BenchPositions(positions);
   return s + "]}]}";
 }
 
@@ -36,16 +31,6 @@ const std::string& Invoice(int positions) {
   auto it = cache.find(positions);
   if (it == cache.end()) it = cache.emplace(positions, MakeInvoice(positions)).first;
   return it->second;
-}
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "window_bench";
-  static char* argv[] = {name, nullptr};
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  // Kept to the end of the process: destroying it after the benchmarks' windows crashed at exit.
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
 }
 
 int64_t MallocInUse() {
@@ -62,7 +47,7 @@ void BM_ReadText(benchmark::State& state) {
 BENCHMARK(BM_ReadText)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void BM_FillPositions(benchmark::State& state) {
-  App();
+  BenchApp();
   const int positions = static_cast<int>(state.range(0));
   rb::app::TLiveImportWindow window;
   window.SetMessageSink([](const char*, const std::string&) {});

@@ -52,8 +52,7 @@ std::vector<std::string> SplitPieces(const std::string& data) {
   return pieces;
 }
 
-// Both sides folded to upper case: the requester lower-cases with the code page's mapping, whose
-// inverse AnsiUpper is.
+// A declared column type in upper case, as the type rules compare it.
 std::string FoldCase(std::string_view text) {
   std::string out(text);
   for (char& c : out)
@@ -176,9 +175,7 @@ struct TResult {
 // as "ID IN (17,42,...)" has no such depth; only a condition that is exactly such a chain at the
 // very end of the text is rewritten.
 std::string FlattenIdChain(const std::string& sql) {
-  std::string lower = sql;
-  for (char& c : lower)
-    c = static_cast<char>(platform::AnsiLower(static_cast<unsigned char>(c)));
+  const std::string lower = platform::AnsiLowerCase(sql);
   const size_t where = lower.rfind(" where ");
   if (where == std::string::npos) return sql;
   size_t i = where + 7;
@@ -503,7 +500,7 @@ std::string AnswerAnyQuery(const std::string& data, const std::string& data_fold
   const std::vector<std::string> pieces = SplitPieces(data);
   if (pieces.size() != 4) Refuse("not four pieces");
   if (pieces[2] != "vds") Refuse("unknown result format \"" + pieces[2] + "\"");
-  if (FoldCase(IncludePathDelimiter(pieces[0])) != FoldCase(data_folder)) {
+  if (!platform::SameTextIgnoringCase(IncludePathDelimiter(pieces[0]), data_folder)) {
     Refuse("not the data folder " + data_folder + ": " + pieces[0]);
   }
   const std::string target = CheckTargetFile(pieces[3]);

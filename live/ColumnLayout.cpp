@@ -19,17 +19,6 @@ constexpr int kMinLoadedWidth = 10;
 constexpr int kMinFittedWidth = 15;
 constexpr int64_t kChunk = 4096;
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (platform::AnsiUpper(static_cast<unsigned char>(a[i])) !=
-        platform::AnsiUpper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 int WidthFromText(std::string_view s) {
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   if (s.empty() || s.front() == '+') return kNotANumberWidth;
@@ -46,7 +35,7 @@ void ApplyLine(std::string_view line, std::vector<TGridColumn>& columns) {
   // Column 0 is the grid's narrow leading column; its width is not the user's to keep.
   for (size_t i = 1; i < columns.size(); ++i) {
     TGridColumn& column = columns[i];
-    if (!SameName(column.field_name, name)) continue;
+    if (!platform::SameTextIgnoringCase(column.field_name, name)) continue;
     if (column.width == kHidden) return;
     column.width = WidthFromText(TrimBlanks(line.substr(eq + 1)));
     if (column.width < kMinLoadedWidth && column.width != kHidden) column.width = kMinLoadedWidth;

@@ -101,13 +101,7 @@ class TFakeScreen : public TLiveScreen {
  private:
   int ColumnIndex(const std::string& field) const {
     for (size_t i = 0; i < columns.size(); ++i) {
-      const std::string& name = columns[i].field_name;
-      if (name.size() != field.size()) continue;
-      bool same = true;
-      for (size_t k = 0; k < name.size() && same; ++k)
-        same = platform::AnsiUpper(static_cast<unsigned char>(name[k])) ==
-               platform::AnsiUpper(static_cast<unsigned char>(field[k]));
-      if (same) return static_cast<int>(i);
+      if (platform::SameTextIgnoringCase(columns[i].field_name, field)) return static_cast<int>(i);
     }
     return -1;
   }

@@ -14,17 +14,6 @@ namespace rb::live {
 
 namespace {
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (platform::AnsiUpper(static_cast<unsigned char>(a[i])) !=
-        platform::AnsiUpper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool HasLineBreak(std::string_view s) {
   return s.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -91,9 +80,9 @@ void TFastIniFile::Parse(std::string_view bytes) {
 
 const TFastIniFile::Line* TFastIniFile::Find(std::string_view section, std::string_view key) const {
   for (const Section& s : sections_) {
-    if (!SameName(s.name, section)) continue;
+    if (!platform::SameTextIgnoringCase(s.name, section)) continue;
     for (const Line& line : s.lines) {
-      if (!line.key.empty() && SameName(line.key, key)) return &line;
+      if (!line.key.empty() && platform::SameTextIgnoringCase(line.key, key)) return &line;
     }
   }
   return nullptr;
@@ -128,9 +117,9 @@ void TFastIniFile::WriteString(std::string_view section, std::string_view key,
   }
   const std::string stored(TrimBlanks(value));
   for (Section& s : sections_) {
-    if (!SameName(s.name, section)) continue;
+    if (!platform::SameTextIgnoringCase(s.name, section)) continue;
     for (Line& line : s.lines) {
-      if (!line.key.empty() && SameName(line.key, key)) {
+      if (!line.key.empty() && platform::SameTextIgnoringCase(line.key, key)) {
         line.value = stored;
         line.raw = line.key + "=" + stored;
         return;
@@ -139,7 +128,7 @@ void TFastIniFile::WriteString(std::string_view section, std::string_view key,
   }
   Line line{std::string(key) + "=" + stored, std::string(key), stored};
   for (Section& s : sections_) {
-    if (!SameName(s.name, section)) continue;
+    if (!platform::SameTextIgnoringCase(s.name, section)) continue;
     // After the section's last line with content, so that blank lines keep separating it
     // from the next section.
     size_t at = s.lines.size();

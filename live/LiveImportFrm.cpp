@@ -80,12 +80,6 @@ double PriceOf(TKXCustomJSON* position) {
   return static_cast<double>(TextToNumber(position->MemberAsText(doc::kPrice)));
 }
 
-std::string AnsiLowerCase(std::string text) {
-  for (char& c : text)
-    c = static_cast<char>(platform::AnsiLower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // dd.mm.yyyy with the program's date separator; a day number outside the years 1 to 9999 is no
 // date and raises like the record set's own conversions.
 std::string FormatShortDate(double day_number) {
@@ -336,7 +330,7 @@ void TLiveImportFrm::ReadPreviousInvoices() {
   const std::string file = UniqueTempFileName();
   TFinally delete_file([&] { DeleteFileRetry(file, settings_.files); });
   const std::string sql = "Select ID,WW_NETTO,POT,ID_ORDER,DATE from Auftraege where " + condition;
-  const std::string folder = AnsiLowerCase(ExpandUNCFileName(
+  const std::string folder = platform::AnsiLowerCase(ExpandUNCFileName(
       IncludePathDelimiter(ReadIPCValueSync("DBPATH", false, "", settings_.requests))));
   const std::string data = folder + '\b' + sql + '\b' + "vds" + '\b' + file;
   const std::string reply = ReadIPCValueSync("ANYQUERY", false, data, settings_.query);

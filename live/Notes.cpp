@@ -11,16 +11,6 @@
 namespace rb::live {
 namespace {
 
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (platform::AnsiUpper(static_cast<unsigned char>(a[i])) !=
-        platform::AnsiUpper(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 std::string FolderOf(const std::string& path) {
   const size_t cut = path.rfind(platform::kPathDelim);
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
@@ -32,7 +22,7 @@ int TNotes::IndexOfName(std::string_view name) const {
   for (size_t i = 0; i < lines_.size(); ++i) {
     const size_t eq = lines_[i].find('=');
     if (eq != std::string::npos &&
-        SameNameIgnoringCase(std::string_view(lines_[i]).substr(0, eq), name))
+        platform::SameTextIgnoringCase(std::string_view(lines_[i]).substr(0, eq), name))
       return static_cast<int>(i);
   }
   return -1;

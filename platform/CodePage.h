@@ -28,4 +28,23 @@ unsigned char AnsiUpper(unsigned char c);
 // The inverse mapping (CharLowerBuffA): A-Z, 0xC0..0xDE except 0xD7, and Š Œ Ž Ÿ.
 unsigned char AnsiLower(unsigned char c);
 
+// Two texts equal but for the code page's letter case ("MÜLLER" and "müller"); the one place
+// names of columns, keys and notes lines are compared.
+inline bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AnsiUpper(static_cast<unsigned char>(a[i])) != AnsiUpper(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+// The text in the code page's lower case (CharLowerBuffA on a copy).
+inline std::string AnsiLowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    c = static_cast<char>(AnsiLower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
 }  // namespace platform

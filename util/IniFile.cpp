@@ -11,20 +11,7 @@
 
 namespace rb {
 
-namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (platform::AnsiUpper(static_cast<unsigned char>(a[i])) !=
-        platform::AnsiUpper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TIniFile::TIniFile(const std::string& path) {
   try {
@@ -72,14 +59,16 @@ void TIniFile::Parse(std::string_view text) {
 
 const TIniFile::Entry* TIniFile::Find(std::string_view section, std::string_view key) const {
   for (const Entry& e : entries_) {
-    if (SameName(e.section, section) && SameName(e.key, key)) return &e;
+    if (platform::SameTextIgnoringCase(e.section, section) &&
+        platform::SameTextIgnoringCase(e.key, key))
+      return &e;
   }
   return nullptr;
 }
 
 bool TIniFile::SectionExists(std::string_view section) const {
   for (const std::string& s : sections_) {
-    if (SameName(s, section)) return true;
+    if (platform::SameTextIgnoringCase(s, section)) return true;
   }
   return false;
 }
