@@ -143,26 +143,6 @@ std::string AnsiPathFromNative(std::string_view p) {
   return WideToAnsi(wide);
 }
 
-File::File(File&& other) noexcept : fd_(other.fd_), lock_fd_(other.lock_fd_) {
-  other.fd_ = -1;
-  other.lock_fd_ = -1;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    lock_fd_ = other.lock_fd_;
-    other.fd_ = -1;
-    other.lock_fd_ = -1;
-  }
-  return *this;
-}
-
-File::~File() {
-  Close();
-}
-
 File File::Open(std::string_view path, FileAccess access, FileShare share, FileCreate create) {
   if (path.empty() || path.find('\0') != std::string_view::npos) {
     SetLastError(path.empty() ? kErrorPathNotFound : kErrorInvalidName);

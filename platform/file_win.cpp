@@ -58,22 +58,6 @@ std::string AnsiPathFromNative(std::string_view native_path) {
   return std::string(native_path);
 }
 
-File::File(File&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), lock_fd_(std::exchange(other.lock_fd_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-    lock_fd_ = std::exchange(other.lock_fd_, -1);
-  }
-  return *this;
-}
-
-File::~File() {
-  Close();
-}
-
 File File::Open(std::string_view path, FileAccess access, FileShare share, FileCreate create) {
   if (path.empty() || path.find('\0') != std::string_view::npos) {
     SetLastError(path.empty() ? kErrorPathNotFound : kErrorInvalidName);

@@ -304,22 +304,6 @@ bool SetPipeTimeout(PipeHandle pipe, uint32_t timeout_ms) {
   return true;
 }
 
-PipeServer::PipeServer(PipeServer&& other) noexcept
-    : listener_(std::exchange(other.listener_, -1)), socket_path_(std::move(other.socket_path_)) {}
-
-PipeServer& PipeServer::operator=(PipeServer&& other) noexcept {
-  if (this != &other) {
-    Close();
-    listener_ = std::exchange(other.listener_, -1);
-    socket_path_ = std::move(other.socket_path_);
-  }
-  return *this;
-}
-
-PipeServer::~PipeServer() {
-  Close();
-}
-
 PipeServer PipeServer::Create(std::string_view name, int backlog) {
   PipeServer server;
   if (name.empty() || name.find_first_of(std::string_view("\\\0", 2)) != std::string_view::npos ||

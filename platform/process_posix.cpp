@@ -32,20 +32,6 @@ int ExitCodeOf(int status) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept : pid_(std::exchange(other.pid_, -1)) {}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  if (this != &other) {
-    Kill();
-    pid_ = std::exchange(other.pid_, -1);
-  }
-  return *this;
-}
-
-ChildProcess::~ChildProcess() {
-  Kill();
-}
-
 ChildProcess ChildProcess::Start(const std::string& program, const std::vector<std::string>& args,
                                  const std::vector<std::pair<std::string, std::string>>& env) {
   ChildProcess child;

@@ -1,4 +1,3 @@
-#include <cerrno>
 
 #include "platform/SysError.h"
 #include "platform/Win32.h"
@@ -13,43 +12,6 @@ uint32_t GetLastError() {
 
 void SetLastError(uint32_t code) {
   ::SetLastError(code);
-}
-
-uint32_t ErrorFromErrno(int err) {
-  switch (err) {
-    case 0:
-      return kErrorSuccess;
-    case ENOENT:
-      return kErrorFileNotFound;
-    case ENOTDIR:
-      return kErrorPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-      return kErrorAccessDenied;
-    case EBADF:
-      return kErrorInvalidHandle;
-    case ENOMEM:
-      return kErrorNotEnoughMemory;
-    case EMFILE:
-    case ENFILE:
-      return kErrorTooManyOpenFiles;
-    case EEXIST:
-      return kErrorAlreadyExists;
-    case EINVAL:
-      return kErrorInvalidParameter;
-    case EPIPE:
-      return kErrorBrokenPipe;
-    case ENOSPC:
-      return kErrorDiskFull;
-    case ENAMETOOLONG:
-      return kErrorFilenameExcedRange;
-    case ENOTEMPTY:
-      return kErrorDirNotEmpty;
-    default:
-      return kErrorGenFailure;
-  }
 }
 
 std::string SysErrorMessage(uint32_t code) {
