@@ -39,6 +39,13 @@ function(rb_test lib source)
   get_filename_component(name ${source} NAME_WE)
   add_executable(${name} ${source})
   target_link_libraries(${name} PRIVATE ${lib} ${RB_UNPARSED_ARGUMENTS} GTest::gtest GTest::gtest_main)
+  # The Qt tests compile with Qt's flags (-fPIC, its definitions) and so need their own copy.
+  get_target_property(deps ${lib} LINK_LIBRARIES)
+  if("Qt6::Widgets" IN_LIST deps)
+    target_precompile_headers(${name} REUSE_FROM rb_qt_test_headers)
+  else()
+    target_precompile_headers(${name} REUSE_FROM rb_test_headers)
+  endif()
   set(properties TIMEOUT 300)
   # Windows has one namespace of pipe names for the whole machine, where POSIX gives each test
   # program's private temporary folder its own: a folder that sets RB_WINDOWS_PIPE_TESTS runs
