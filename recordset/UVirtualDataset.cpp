@@ -274,6 +274,7 @@ void TVirtualDataSet::Close() {
 
 void TVirtualDataSet::ClearBuffer(TRecordBuffer& buffer) const {
   buffer.values.assign(static_cast<size_t>(record_data_size_), 0);
+  buffer.Show(nullptr, 0);
   buffer.blobs.assign(static_cast<size_t>(blob_count_), std::string());
   buffer.calculated.assign(static_cast<size_t>(calculated_size_), 0);
   buffer.record_id = 0;
