@@ -11,23 +11,15 @@ using namespace dataset_internal;
 // ---------------------------------------------------------------------------------------------
 // Field-name cache
 
-TField* TFieldHelper::Find(const std::string& name,
-                           const std::vector<std::unique_ptr<TField>>& fields) {
+TField* TFieldHelper::FindAmongRecent(const std::string& name,
+                                      const std::vector<std::unique_ptr<TField>>& fields) {
   // The search starts after the last name found: a walk asks for a record's fields in the
-  // same order on every record, so the next name is usually the first one compared. Byte by
-  // byte rather than through memcmp: the names are a few bytes long, and a library call per
-  // candidate cost more than the comparison itself.
-  const size_t n = name.size();
-  const char* const wanted = name.data();
+  // same order on every record, so the next name is usually the first one compared (and Find
+  // has compared that one already).
   size_t at = recent_hint_;
   for (size_t tried = 0; tried < recent_count_; ++tried, at = at + 1 < recent_count_ ? at + 1 : 0) {
     const TRecentName& recent = recent_[at];
-    if (recent.name.size() != n) continue;
-    const char* const known = recent.name.data();
-    size_t k = 0;
-    while (k < n && known[k] == wanted[k])
-      ++k;
-    if (k == n) {
+    if (SameName(recent.name, name)) {
       recent_hint_ = at + 1 < recent_count_ ? at + 1 : 0;
       return recent.field;
     }
@@ -110,14 +102,8 @@ void TVirtualDataSet::FreeFields() {
   fields_from_defs_ = false;
 }
 
-TField* TVirtualDataSet::FindField(const std::string& name) {
-  return field_helper_.Find(name, fields_);
-}
-
-TField* TVirtualDataSet::FieldByName(const std::string& name) {
-  TField* field = FindField(name);
-  if (field == nullptr) throw EDatabaseError("Das Feld '" + name + "' wurde nicht gefunden");
-  return field;
+void TVirtualDataSet::FieldNotFound(const std::string& name) {
+  throw EDatabaseError("Das Feld '" + name + "' wurde nicht gefunden");
 }
 
 void TVirtualDataSet::LoadFieldDefsFromText(const std::string& text, bool open) {

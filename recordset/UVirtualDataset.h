@@ -43,6 +43,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -297,7 +298,17 @@ void AssignFieldValue(TField& target, const TField& source);
 class TFieldHelper {
  public:
   // The field under name (case-insensitive) among fields, cached; null when there is none.
-  TField* Find(const std::string& name, const std::vector<std::unique_ptr<TField>>& fields);
+  // The name expected next is compared here, inline; anything else goes the long way.
+  TField* Find(const std::string& name, const std::vector<std::unique_ptr<TField>>& fields) {
+    if (recent_hint_ < recent_count_) {
+      const TRecentName& recent = recent_[recent_hint_];
+      if (SameName(recent.name, name)) {
+        recent_hint_ = recent_hint_ + 1 < recent_count_ ? recent_hint_ + 1 : 0;
+        return recent.field;
+      }
+    }
+    return FindAmongRecent(name, fields);
+  }
   void Clear();
   const TBinTree& Tree() const { return tree_; }
 
@@ -309,6 +320,25 @@ class TFieldHelper {
   // Searched from the front, so a walk over a record's fields finds each of them within a few
   // length comparisons; replaced round robin.
   static constexpr size_t kRecentNames = 8;
+  // Byte for byte, eight at a time: the names are a few bytes long, and a library call per
+  // candidate cost more than the comparison itself.
+  static bool SameName(const std::string& known, const std::string& wanted) {
+    size_t n = wanted.size();
+    if (known.size() != n) return false;
+    const char* a = known.data();
+    const char* b = wanted.data();
+    for (; n >= 8; n -= 8, a += 8, b += 8) {
+      uint64_t x, y;
+      std::memcpy(&x, a, 8);
+      std::memcpy(&y, b, 8);
+      if (x != y) return false;
+    }
+    for (; n > 0; --n, ++a, ++b)
+      if (*a != *b) return false;
+    return true;
+  }
+  TField* FindAmongRecent(const std::string& name,
+                          const std::vector<std::unique_ptr<TField>>& fields);
   TField* FindInTree(const std::string& name, const std::vector<std::unique_ptr<TField>>& fields);
 
   TBinTree tree_;
@@ -343,8 +373,13 @@ class TVirtualDataSet {
                    TFieldKind kind = TFieldKind::fkData);
   int FieldCount() const { return static_cast<int>(fields_.size()); }
   TField& Fields(int index) const { return *fields_.at(index); }
-  TField* FindField(const std::string& name);
-  TField* FieldByName(const std::string& name);
+  TField* FindField(const std::string& name) { return field_helper_.Find(name, fields_); }
+  // Inline, like the cache's common case: a walk asks for every field of every record by name.
+  TField* FieldByName(const std::string& name) {
+    TField* field = field_helper_.Find(name, fields_);
+    if (field == nullptr) FieldNotFound(name);
+    return field;
+  }
   // Rows "name,type,size" each ended by CR LF; a row not followed by CR LF is not read.
   void LoadFieldDefsFromText(const std::string& text, bool open);
   void LoadFieldDefsFromStream(TStream& stream, bool open);
@@ -466,6 +501,7 @@ class TVirtualDataSet {
   friend class TCustomDataProvider;
   friend class TMemBlobStream;
   void CheckActive() const;
+  [[noreturn]] static void FieldNotFound(const std::string& name);
   // The checks of writing a field's value, shared by the fields and the blob streams:
   // "Feld '%s' kann nicht verändert werden" for a read-only field unless loading, and
   // "Datenmenge weder im Editier- noch im Einfügemodus" outside editing and inserting.
