@@ -322,6 +322,19 @@ void TCustomDataProvider::PostBuffer(const TRecordBuffer& buffer, bool inserting
   }
 }
 
+TRecordData& TCustomDataProvider::AppendBlank() {
+  TRecordData* record = NewRecord(TRecordData::kAppended, 0);
+  record->MarkStored(TRecordData::kStoredFromInsert);
+  return *record;
+}
+
+void TCustomDataProvider::DropLast() {
+  const int last = list_.Count() - 1;
+  TRecordData* record = list_.Get(last);
+  list_.Delete(last);
+  TRecordData::Free(record, &pool_);
+}
+
 void TCustomDataProvider::DeleteCurrent() {
   TRecordData* record = list_.Get(index_);
   list_.Delete(index_);

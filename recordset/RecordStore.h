@@ -206,6 +206,11 @@ class TCustomDataProvider {
   // appended when the index is at or past the end).
   void PostBuffer(const TRecordBuffer& buffer, bool inserting);
   void DeleteCurrent();
+  // For a loader that fills records in place (TVirtualDataSet::CanAppendDirectly): a record at
+  // the end of the list, all values null, already counted as posted; DropLast frees it again
+  // when its values cannot be read. Neither moves the index.
+  TRecordData& AppendBlank();
+  void DropLast();
   TFastList& List() { return list_; }
   const TFastList& List() const { return list_; }
   bool Resyncing() const { return resync_; }

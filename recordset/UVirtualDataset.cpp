@@ -1,5 +1,7 @@
 #include "recordset/UVirtualDataset.h"
 
+#include <typeinfo>
+
 #include "json/CSVReader.h"
 #include "recordset/VirtualDatasetInternal.h"
 #include "util/Coding.h"
@@ -537,6 +539,31 @@ void TVirtualDataSet::EditBoundary() {
   ++edit_session_;
   for (auto& field : fields_)
     field->SetModified(false);
+}
+
+bool TVirtualDataSet::CanAppendDirectly() const {
+  if (state_ != TDataSetState::dsBrowse) return false;
+  // A derived record set or store may have overridden what Append and Post call.
+  if (typeid(*this) != typeid(TVirtualDataSet) || typeid(*provider_) != typeid(TDataProvider))
+    return false;
+  if (BeforeInsert || AfterInsert || OnNewRecord || BeforePost || AfterPost || BeforeCancel ||
+      AfterCancel)
+    return false;
+  if (OnDataChange && disable_count_ == 0) return false;
+  for (const auto& field : fields_)
+    if (field->FieldKind() != TFieldKind::fkData || field->OnValidate) return false;
+  return true;
+}
+
+void TVirtualDataSet::EndDirectAppend(int appended, bool failed) {
+  if (appended <= 0) return;
+  // As Append and Post would leave it: a new edit session, no field marked modified.
+  EditBoundary();
+  modified_ = false;
+  provider_->SetIndex(provider_->RecordCount() - 1);
+  provider_->GetRecord(active_, TCustomDataProvider::TGetMode::gmCurrent);
+  bof_ = false;
+  eof_ = !failed;
 }
 
 bool TVirtualDataSet::ShowRecordQuietly(int index) {

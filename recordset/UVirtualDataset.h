@@ -231,6 +231,12 @@ class TField {
   void SetModified(bool value) { modified_ = value; }
   // Runs before a value is stored; may raise to refuse it.
   std::function<void(TField&)> OnValidate;
+  // Where the field's value lives in a record, for loaders that fill stored records in place
+  // (TVirtualDataSet::CanAppendDirectly): its presence byte in the values area (-1: not kept
+  // there), and its slot among the blob strings (-1: not a blob). Set while the record set is
+  // open.
+  int ValueOffset() const { return offset_; }
+  int BlobIndex() const { return blob_index_; }
 
   bool IsNull() const;
   // Null reads as 0, false or the empty text.
@@ -475,6 +481,19 @@ class TVirtualDataSet {
   int RecordDataSize() const { return record_data_size_; }
   bool Loading() const { return loading_; }
   void SetLoading(bool value) { loading_ = value; }
+
+  // Loading without the per-record editing machinery: a stream format may append records to
+  // the store (TCustomDataProvider::AppendBlank) and fill their values in place, at the fields'
+  // ValueOffset and BlobIndex, instead of going through Append, the field setters and Post.
+  // Allowed only where those would run nothing but this class's own code: browsing, this class
+  // and its own store (not a derived one), no insert, post or cancel events, no change
+  // notification while controls are enabled, and data fields only, none validated. The format
+  // must convert and check each value as the fields' setters would.
+  bool CanAppendDirectly() const;
+  // After records were appended so: leaves the record set as Post of the last one would, or,
+  // when failed, as Cancel of a half-read record after it would (nothing moves when none was
+  // appended).
+  void EndDirectAppend(int appended, bool failed);
   TCustomDataProvider& Provider() { return *provider_; }
   const TFieldHelper& FieldHelper() const { return field_helper_; }
 

@@ -438,11 +438,7 @@ void TField::SetAsDateTime(double value) {
         StoreBytes(&v, sizeof v);
       } else if (type_ == ftTime) {
         if (!std::isfinite(value)) RangeError(FloatText(value), *this);
-        double frac = std::fabs(value - std::trunc(value));
-        // A time field holds one day at most: a fraction that rounds to midnight stays
-        // 23:59:59.999.
-        const int64_t ms = std::llround(frac * static_cast<double>(kMillisecondsPerDay));
-        auto v = static_cast<int32_t>(std::min<int64_t>(ms, kMillisecondsPerDay - 1));
+        const int32_t v = TimeOfDayMilliseconds(value);
         StoreBytes(&v, sizeof v);
       } else {
         StoreBytes(&value, sizeof value);
