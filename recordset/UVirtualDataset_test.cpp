@@ -856,13 +856,6 @@ TEST(Cursor, TheShownRecordIsCopiedOnlyWhenWritten) {
        },
        {1, 2, 3},
        "2 neu"},
-      {"an untouched edit posted",
-       [](TVirtualDataSet& ds) {
-         ds.Edit();
-         ds.Post();
-       },
-       {1, 2, 3},
-       "2 n2"},
       {"an edit left by moving",
        [](TVirtualDataSet& ds) {
          ds.Edit();
@@ -885,14 +878,6 @@ TEST(Cursor, TheShownRecordIsCopiedOnlyWhenWritten) {
          ds.Delete();
        },
        {1, 2},
-       "2 n2"},
-      {"an insert before it cancelled",
-       [](TVirtualDataSet& ds) {
-         ds.Insert();
-         ds.FieldByName("ID")->SetAsInteger(9);
-         ds.Cancel();
-       },
-       {1, 2, 3},
        "2 n2"},
       {"every record emptied", [](TVirtualDataSet& ds) { ds.EmptyRecords(); }, {}, "0 "},
   };
