@@ -1,6 +1,11 @@
 #include "recordset/BinaryStreamFormat.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "recordset/TXFiler.h"
 #include "recordset/VirtualDatasetInternal.h"
@@ -151,6 +156,162 @@ void TBinaryStreamFormat::ReadValueGroup(TVirtualDataSet& dataset) {
   }
 }
 
+namespace {
+
+// One field as the direct load fills it: where its value goes and how it is converted.
+struct TDirectField {
+  TField* field;
+  TFieldType type;
+  TValueClass value_class;
+  int offset;  // presence byte in the values area, -1: none
+  int width;   // value bytes after the presence byte
+  int blob;    // blob string index, -1: none
+};
+
+// What StoreBytes does to a slot: the whole slot cleared, then present with the first bytes.
+inline void PutValue(uint8_t* slot, int width, const void* data, size_t count) {
+  std::memset(slot, 0, static_cast<size_t>(width) + 1);
+  slot[0] = 1;
+  std::memcpy(slot + 1, data, std::min(count, static_cast<size_t>(width)));
+}
+
+template <typename T>
+inline void PutNumber(uint8_t* slot, int width, T value) {
+  PutValue(slot, width, &value, sizeof value);
+}
+
+// One value group into record, converting and checking each value as ReadValueGroup's setter
+// calls do (the same range errors, raised at the same value).
+void ReadGroupInto(TXReader& r, const std::vector<TDirectField>& fields, TRecordData& record,
+                   std::string& scratch) {
+  r.ReadInteger();  // group number, written as 0 and not used
+  uint8_t* const values = record.Values();
+  for (const TDirectField& f : fields) {
+    uint8_t* const slot = f.offset >= 0 ? values + f.offset : nullptr;
+    if (r.ReadBoolean()) {  // null: TField::Clear
+      if (f.blob >= 0) {
+        record.Blobs()[f.blob].clear();
+      } else if (slot != nullptr) {
+        std::memset(slot, 0, static_cast<size_t>(f.width) + 1);
+      }
+      continue;
+    }
+    const TField& field = *f.field;
+    switch (f.value_class) {
+      case TValueClass::kInteger:
+        if (f.type == ftLargeint) {
+          const auto value = static_cast<double>(r.ReadFloat());
+          PutNumber(slot, f.width, ToIntegral<int64_t>(value, field));
+        } else {
+          const int32_t value = r.ReadInteger();
+          if (f.type == ftSmallint) {
+            PutNumber(slot, f.width, IntegerInRange<int16_t>(value, field));
+          } else if (f.type == ftWord) {
+            PutNumber(slot, f.width, IntegerInRange<uint16_t>(value, field));
+          } else {
+            PutNumber(slot, f.width, value);
+          }
+        }
+        break;
+      case TValueClass::kBoolean:
+        PutNumber(slot, f.width, static_cast<int16_t>(r.ReadBoolean() ? 1 : 0));
+        break;
+      case TValueClass::kFloat:
+      case TValueClass::kFixed:
+        if (f.type == ftCurrency || f.type == ftBCD) {
+          const int64_t fixed = ToIntegral<int64_t>(r.ReadFloat() * 10000.0L, field);
+          if (f.type == ftBCD) {
+            PutNumber(slot, f.width, fixed);
+          } else {  // a currency field keeps the amount as a double
+            PutNumber(slot, f.width, static_cast<double>(fixed / 10000.0L));
+          }
+        } else {
+          PutNumber(slot, f.width, static_cast<double>(r.ReadFloat()));
+        }
+        break;
+      case TValueClass::kDate: {
+        const auto value = static_cast<double>(r.ReadFloat());
+        if (value == 0.0) {
+          std::memset(slot, 0, static_cast<size_t>(f.width) + 1);
+        } else if (f.type == ftDate) {
+          PutNumber(slot, f.width, ToIntegral<int32_t>(std::trunc(value), field));
+        } else if (f.type == ftTime) {
+          if (!std::isfinite(value)) RangeError(FloatText(value), field);
+          PutNumber(slot, f.width, TimeOfDayMilliseconds(value));
+        } else {
+          PutNumber(slot, f.width, value);
+        }
+        break;
+      }
+      case TValueClass::kText:
+      case TValueClass::kBytes: {
+        const std::string_view text = r.ReadStringView(scratch);
+        const size_t n = std::min(text.size(), static_cast<size_t>(field.Size()));
+        if (f.type == ftVarBytes) {  // its length first
+          const auto length = static_cast<uint16_t>(n);
+          std::memset(slot, 0, static_cast<size_t>(f.width) + 1);
+          slot[0] = 1;
+          std::memcpy(slot + 1, &length, 2);
+          std::memcpy(slot + 3, text.data(), n);
+        } else {
+          PutValue(slot, f.width, text.data(), n);  // the rest stays zero: the terminator
+        }
+        break;
+      }
+      case TValueClass::kBlob:
+        record.Blobs()[f.blob] = r.ReadString();
+        break;
+      default:
+        r.ReadString();  // structured fields keep nothing of their own
+    }
+  }
+}
+
+}  // namespace
+
+int TBinaryStreamFormat::ReadRecordsDirectly(TVirtualDataSet& dataset) {
+  std::vector<TDirectField> fields;
+  fields.reserve(static_cast<size_t>(dataset.FieldCount()));
+  for (int i = 0; i < dataset.FieldCount(); ++i) {
+    TField& field = dataset.Fields(i);
+    const TFieldType type = field.DataType();
+    fields.push_back(TDirectField{&field, type, ValueClassOf(type), field.ValueOffset(),
+                                  FieldValueWidth(type, field.Size()), field.BlobIndex()});
+  }
+  TCustomDataProvider& store = dataset.Provider();
+  TXReader& r = *reader_;
+  std::string scratch;
+  int count = 0;
+  int appended = 0;
+  bool half_read = false;
+  try {
+    r.ReadListBegin();
+    while (!r.EndOfList()) {
+      ++count;
+      TRecordData& record = store.AppendBlank();
+      half_read = true;
+      ++appended;
+      r.ReadListBegin();
+      do {
+        ReadGroupInto(r, fields, record, scratch);
+      } while (!r.EndOfList());
+      r.ReadListEnd();
+      half_read = false;
+    }
+    r.ReadListEnd();
+  } catch (...) {
+    // The half-read record is dropped; those read before it stay.
+    if (half_read) {
+      store.DropLast();
+      --appended;
+    }
+    dataset.EndDirectAppend(appended, true);
+    throw;
+  }
+  dataset.EndDirectAppend(appended, false);
+  return count;
+}
+
 int TBinaryStreamFormat::ReadData(TVirtualDataSet& dataset) {
   if (stream_size_ == 0) return 0;
   TFastList& list = dataset.Provider().List();
@@ -169,6 +330,7 @@ int TBinaryStreamFormat::ReadData(TVirtualDataSet& dataset) {
     explicit LoadingMark(TVirtualDataSet& d) : ds(d) { ds.SetLoading(true); }
     ~LoadingMark() { ds.SetLoading(false); }
   } mark(dataset);
+  if (dataset.CanAppendDirectly()) return ReadRecordsDirectly(dataset);
   TXReader& r = *reader_;
   int count = 0;
   try {

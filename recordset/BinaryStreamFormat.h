@@ -66,6 +66,9 @@ class TBinaryStreamFormat : public TCustomStreamFormat {
 
  private:
   void ReadValueGroup(TVirtualDataSet& dataset);
+  // The records straight into the store, where the record set allows it (see
+  // TVirtualDataSet::CanAppendDirectly); the same values and errors as ReadValueGroup.
+  int ReadRecordsDirectly(TVirtualDataSet& dataset);
 };
 
 }  // namespace rb

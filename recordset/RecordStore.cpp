@@ -151,18 +151,21 @@ TRecordData::TRecordData(int values_size, int blob_count, uint8_t creation_mode)
 
 void TRecordData::Store(const TRecordBuffer& buffer, uint8_t status) {
   // A record of blob fields only has no values area (and the buffer no bytes to copy).
-  size_t n = std::min<size_t>(buffer.values.size(), static_cast<size_t>(values_size_));
-  if (n > 0) std::memcpy(Values(), buffer.values.data(), n);
+  // A buffer that still shows this very record has nothing new to store.
+  size_t n = std::min<size_t>(buffer.ValuesSize(), static_cast<size_t>(values_size_));
+  if (n > 0 && buffer.Values() != Values()) std::memcpy(Values(), buffer.Values(), n);
   for (int i = 0; i < blob_count_ && i < static_cast<int>(buffer.blobs.size()); ++i)
     blobs_[i] = buffer.blobs[i];
   status_ = status;
 }
 
-void TRecordData::CopyTo(TRecordBuffer& buffer) const {
-  buffer.values.assign(Values(), Values() + values_size_);
-  buffer.blobs.resize(static_cast<size_t>(blob_count_));
-  for (int i = 0; i < blob_count_; ++i)
-    buffer.blobs[i] = blobs_[i];
+void TRecordData::ShowIn(TRecordBuffer& buffer) const {
+  buffer.Show(Values(), static_cast<size_t>(values_size_));
+  if (blob_count_ > 0 || !buffer.blobs.empty()) {
+    buffer.blobs.resize(static_cast<size_t>(blob_count_));
+    for (int i = 0; i < blob_count_; ++i)
+      buffer.blobs[i] = blobs_[i];
+  }
   buffer.record_id = record_id_;
 }
 
@@ -319,6 +322,19 @@ void TCustomDataProvider::PostBuffer(const TRecordBuffer& buffer, bool inserting
   }
 }
 
+TRecordData& TCustomDataProvider::AppendBlank() {
+  TRecordData* record = NewRecord(TRecordData::kAppended, 0);
+  record->MarkStored(TRecordData::kStoredFromInsert);
+  return *record;
+}
+
+void TCustomDataProvider::DropLast() {
+  const int last = list_.Count() - 1;
+  TRecordData* record = list_.Get(last);
+  list_.Delete(last);
+  TRecordData::Free(record, &pool_);
+}
+
 void TCustomDataProvider::DeleteCurrent() {
   TRecordData* record = list_.Get(index_);
   list_.Delete(index_);
@@ -346,7 +362,7 @@ TCustomDataProvider::TGetResult TCustomDataProvider::GetRecord(TRecordBuffer& bu
       if (resync_) return TGetResult::grOK;
       break;
   }
-  list_.Get(index_)->CopyTo(buffer);
+  list_.Get(index_)->ShowIn(buffer);
   buffer.index = index_;
   buffer.current = true;
   owner_.CalculateFields(buffer);

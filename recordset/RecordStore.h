@@ -55,13 +55,36 @@ class TRecordPool {
 };
 
 // One record's working copy: what the cursor shows, or what an edit or insert changes.
+//
+// A stored record that is only shown is not copied: the buffer reads its values area in place
+// (a walk would otherwise copy every record it passes), and takes a copy of its own the first
+// time a value is written. Read the values through Values(), write through WritableValues().
+// The record shown must stay in the store while the buffer shows it: whoever frees records
+// clears or refills the buffers that may show them.
 struct TRecordBuffer {
-  std::vector<uint8_t> values;
+  std::vector<uint8_t> values;     // the buffer's own values; stale while a stored record is shown
+  const uint8_t* shown = nullptr;  // the stored record's values area, or null
+  size_t shown_size = 0;
   std::vector<std::string> blobs;
   std::vector<uint8_t> calculated;  // presence byte and value of each calculated field
   uint32_t record_id = 0;
   int32_t index = -1;
   bool current = false;  // holds a stored record (bookmark valid)
+
+  const uint8_t* Values() const { return shown != nullptr ? shown : values.data(); }
+  size_t ValuesSize() const { return shown != nullptr ? shown_size : values.size(); }
+  uint8_t* WritableValues() {
+    if (shown != nullptr) {
+      values.assign(shown, shown + shown_size);
+      shown = nullptr;
+    }
+    return values.data();
+  }
+  // Shows a stored values area in place of the buffer's own values.
+  void Show(const uint8_t* stored, size_t size) {
+    shown = stored;
+    shown_size = size;
+  }
 };
 
 // One stored record: its id, values area and blob strings. The values area lives in the same
@@ -95,7 +118,10 @@ class TRecordData final {
   std::string* Blobs() { return blobs_.get(); }
 
   void Store(const TRecordBuffer& buffer, uint8_t status);
-  void CopyTo(TRecordBuffer& buffer) const;
+  // The buffer shows this record: its values in place, its blob strings copied.
+  void ShowIn(TRecordBuffer& buffer) const;
+  // A record that a loader filled in place (values area, blob strings) counts as posted.
+  void MarkStored(uint8_t status) { status_ = status; }
 
  private:
   TRecordData(int values_size, int blob_count, uint8_t creation_mode);
@@ -180,6 +206,11 @@ class TCustomDataProvider {
   // appended when the index is at or past the end).
   void PostBuffer(const TRecordBuffer& buffer, bool inserting);
   void DeleteCurrent();
+  // For a loader that fills records in place (TVirtualDataSet::CanAppendDirectly): a record at
+  // the end of the list, all values null, already counted as posted; DropLast frees it again
+  // when its values cannot be read. Neither moves the index.
+  TRecordData& AppendBlank();
+  void DropLast();
   TFastList& List() { return list_; }
   const TFastList& List() const { return list_; }
   bool Resyncing() const { return resync_; }

@@ -31,6 +31,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "util/Streams.h"
 
@@ -157,6 +158,21 @@ class TXReader : public TXFiler {
   long double ReadFloat();
   // 8-bit text (Windows-1252): tags 06 and 0C as they are, 12 and 14 converted.
   std::string ReadString();
+  // ReadString without the copy where it can: a short text (tag 06) that lies whole in the
+  // buffer is returned in place, valid until the next read; any other text is read by
+  // ReadString into scratch.
+  std::string_view ReadStringView(std::string& scratch) {
+    if (buf_end_ - buf_pos_ >= 2 && buffer_[buf_pos_] == vaString) {
+      const int32_t n = buffer_[buf_pos_ + 1];
+      if (buf_end_ - buf_pos_ - 2 >= n) {
+        const char* text = reinterpret_cast<const char*>(buffer_.get() + buf_pos_ + 2);
+        buf_pos_ += 2 + n;
+        return {text, static_cast<size_t>(n)};
+      }
+    }
+    scratch = ReadString();
+    return scratch;
+  }
   // UTF-16 text: tags 12 and 14, or 06 and 0C converted from the code page.
   std::u16string ReadWideString();
   // A 1-byte length and that many bytes, untagged.

@@ -1,5 +1,7 @@
 #include "recordset/UVirtualDataset.h"
 
+#include <typeinfo>
+
 #include "json/CSVReader.h"
 #include "recordset/VirtualDatasetInternal.h"
 #include "util/Coding.h"
@@ -11,23 +13,15 @@ using namespace dataset_internal;
 // ---------------------------------------------------------------------------------------------
 // Field-name cache
 
-TField* TFieldHelper::Find(const std::string& name,
-                           const std::vector<std::unique_ptr<TField>>& fields) {
+TField* TFieldHelper::FindAmongRecent(const std::string& name,
+                                      const std::vector<std::unique_ptr<TField>>& fields) {
   // The search starts after the last name found: a walk asks for a record's fields in the
-  // same order on every record, so the next name is usually the first one compared. Byte by
-  // byte rather than through memcmp: the names are a few bytes long, and a library call per
-  // candidate cost more than the comparison itself.
-  const size_t n = name.size();
-  const char* const wanted = name.data();
+  // same order on every record, so the next name is usually the first one compared (and Find
+  // has compared that one already).
   size_t at = recent_hint_;
   for (size_t tried = 0; tried < recent_count_; ++tried, at = at + 1 < recent_count_ ? at + 1 : 0) {
     const TRecentName& recent = recent_[at];
-    if (recent.name.size() != n) continue;
-    const char* const known = recent.name.data();
-    size_t k = 0;
-    while (k < n && known[k] == wanted[k])
-      ++k;
-    if (k == n) {
+    if (SameName(recent.name, name)) {
       recent_hint_ = at + 1 < recent_count_ ? at + 1 : 0;
       return recent.field;
     }
@@ -110,14 +104,8 @@ void TVirtualDataSet::FreeFields() {
   fields_from_defs_ = false;
 }
 
-TField* TVirtualDataSet::FindField(const std::string& name) {
-  return field_helper_.Find(name, fields_);
-}
-
-TField* TVirtualDataSet::FieldByName(const std::string& name) {
-  TField* field = FindField(name);
-  if (field == nullptr) throw EDatabaseError("Das Feld '" + name + "' wurde nicht gefunden");
-  return field;
+void TVirtualDataSet::FieldNotFound(const std::string& name) {
+  throw EDatabaseError("Das Feld '" + name + "' wurde nicht gefunden");
 }
 
 void TVirtualDataSet::LoadFieldDefsFromText(const std::string& text, bool open) {
@@ -274,6 +262,7 @@ void TVirtualDataSet::Close() {
 
 void TVirtualDataSet::ClearBuffer(TRecordBuffer& buffer) const {
   buffer.values.assign(static_cast<size_t>(record_data_size_), 0);
+  buffer.Show(nullptr, 0);
   buffer.blobs.assign(static_cast<size_t>(blob_count_), std::string());
   buffer.calculated.assign(static_cast<size_t>(calculated_size_), 0);
   buffer.record_id = 0;
@@ -550,6 +539,31 @@ void TVirtualDataSet::EditBoundary() {
   ++edit_session_;
   for (auto& field : fields_)
     field->SetModified(false);
+}
+
+bool TVirtualDataSet::CanAppendDirectly() const {
+  if (state_ != TDataSetState::dsBrowse) return false;
+  // A derived record set or store may have overridden what Append and Post call.
+  if (typeid(*this) != typeid(TVirtualDataSet) || typeid(*provider_) != typeid(TDataProvider))
+    return false;
+  if (BeforeInsert || AfterInsert || OnNewRecord || BeforePost || AfterPost || BeforeCancel ||
+      AfterCancel)
+    return false;
+  if (OnDataChange && disable_count_ == 0) return false;
+  for (const auto& field : fields_)
+    if (field->FieldKind() != TFieldKind::fkData || field->OnValidate) return false;
+  return true;
+}
+
+void TVirtualDataSet::EndDirectAppend(int appended, bool failed) {
+  if (appended <= 0) return;
+  // As Append and Post would leave it: a new edit session, no field marked modified.
+  EditBoundary();
+  modified_ = false;
+  provider_->SetIndex(provider_->RecordCount() - 1);
+  provider_->GetRecord(active_, TCustomDataProvider::TGetMode::gmCurrent);
+  bof_ = false;
+  eof_ = !failed;
 }
 
 bool TVirtualDataSet::ShowRecordQuietly(int index) {

@@ -43,6 +43,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -230,6 +231,12 @@ class TField {
   void SetModified(bool value) { modified_ = value; }
   // Runs before a value is stored; may raise to refuse it.
   std::function<void(TField&)> OnValidate;
+  // Where the field's value lives in a record, for loaders that fill stored records in place
+  // (TVirtualDataSet::CanAppendDirectly): its presence byte in the values area (-1: not kept
+  // there), and its slot among the blob strings (-1: not a blob). Set while the record set is
+  // open.
+  int ValueOffset() const { return offset_; }
+  int BlobIndex() const { return blob_index_; }
 
   bool IsNull() const;
   // Null reads as 0, false or the empty text.
@@ -297,7 +304,17 @@ void AssignFieldValue(TField& target, const TField& source);
 class TFieldHelper {
  public:
   // The field under name (case-insensitive) among fields, cached; null when there is none.
-  TField* Find(const std::string& name, const std::vector<std::unique_ptr<TField>>& fields);
+  // The name expected next is compared here, inline; anything else goes the long way.
+  TField* Find(const std::string& name, const std::vector<std::unique_ptr<TField>>& fields) {
+    if (recent_hint_ < recent_count_) {
+      const TRecentName& recent = recent_[recent_hint_];
+      if (SameName(recent.name, name)) {
+        recent_hint_ = recent_hint_ + 1 < recent_count_ ? recent_hint_ + 1 : 0;
+        return recent.field;
+      }
+    }
+    return FindAmongRecent(name, fields);
+  }
   void Clear();
   const TBinTree& Tree() const { return tree_; }
 
@@ -309,6 +326,25 @@ class TFieldHelper {
   // Searched from the front, so a walk over a record's fields finds each of them within a few
   // length comparisons; replaced round robin.
   static constexpr size_t kRecentNames = 8;
+  // Byte for byte, eight at a time: the names are a few bytes long, and a library call per
+  // candidate cost more than the comparison itself.
+  static bool SameName(const std::string& known, const std::string& wanted) {
+    size_t n = wanted.size();
+    if (known.size() != n) return false;
+    const char* a = known.data();
+    const char* b = wanted.data();
+    for (; n >= 8; n -= 8, a += 8, b += 8) {
+      uint64_t x, y;
+      std::memcpy(&x, a, 8);
+      std::memcpy(&y, b, 8);
+      if (x != y) return false;
+    }
+    for (; n > 0; --n, ++a, ++b)
+      if (*a != *b) return false;
+    return true;
+  }
+  TField* FindAmongRecent(const std::string& name,
+                          const std::vector<std::unique_ptr<TField>>& fields);
   TField* FindInTree(const std::string& name, const std::vector<std::unique_ptr<TField>>& fields);
 
   TBinTree tree_;
@@ -343,8 +379,13 @@ class TVirtualDataSet {
                    TFieldKind kind = TFieldKind::fkData);
   int FieldCount() const { return static_cast<int>(fields_.size()); }
   TField& Fields(int index) const { return *fields_.at(index); }
-  TField* FindField(const std::string& name);
-  TField* FieldByName(const std::string& name);
+  TField* FindField(const std::string& name) { return field_helper_.Find(name, fields_); }
+  // Inline, like the cache's common case: a walk asks for every field of every record by name.
+  TField* FieldByName(const std::string& name) {
+    TField* field = field_helper_.Find(name, fields_);
+    if (field == nullptr) FieldNotFound(name);
+    return field;
+  }
   // Rows "name,type,size" each ended by CR LF; a row not followed by CR LF is not read.
   void LoadFieldDefsFromText(const std::string& text, bool open);
   void LoadFieldDefsFromStream(TStream& stream, bool open);
@@ -440,6 +481,19 @@ class TVirtualDataSet {
   int RecordDataSize() const { return record_data_size_; }
   bool Loading() const { return loading_; }
   void SetLoading(bool value) { loading_ = value; }
+
+  // Loading without the per-record editing machinery: a stream format may append records to
+  // the store (TCustomDataProvider::AppendBlank) and fill their values in place, at the fields'
+  // ValueOffset and BlobIndex, instead of going through Append, the field setters and Post.
+  // Allowed only where those would run nothing but this class's own code: browsing, this class
+  // and its own store (not a derived one), no insert, post or cancel events, no change
+  // notification while controls are enabled, and data fields only, none validated. The format
+  // must convert and check each value as the fields' setters would.
+  bool CanAppendDirectly() const;
+  // After records were appended so: leaves the record set as Post of the last one would, or,
+  // when failed, as Cancel of a half-read record after it would (nothing moves when none was
+  // appended).
+  void EndDirectAppend(int appended, bool failed);
   TCustomDataProvider& Provider() { return *provider_; }
   const TFieldHelper& FieldHelper() const { return field_helper_; }
 
@@ -466,6 +520,7 @@ class TVirtualDataSet {
   friend class TCustomDataProvider;
   friend class TMemBlobStream;
   void CheckActive() const;
+  [[noreturn]] static void FieldNotFound(const std::string& name);
   // The checks of writing a field's value, shared by the fields and the blob streams:
   // "Feld '%s' kann nicht verändert werden" for a read-only field unless loading, and
   // "Datenmenge weder im Editier- noch im Einfügemodus" outside editing and inserting.

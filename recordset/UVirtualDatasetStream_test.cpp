@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <functional>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "recordset/TXFiler.h"
@@ -430,6 +434,239 @@ TEST(BinaryStreamFormat, LoadNeedsAnOpenRecordSet) {
   TVirtualDataSet ds;
   ds.LoadFieldDefsFromText("ID,3,0\r\n", false);
   EXPECT_THROW(LoadBytes(ds, kExample), EDatabaseError);
+}
+
+// ---------------------------------------------------------------------------------------------
+// A load builds its records straight in the store unless something of the caller's would run
+// for each record (events, validation, calculated fields, a derived record set); the two ways
+// must leave the same records and raise the same errors.
+
+// Every type that a definition may name, the structured ones included.
+const char kEveryType[] =
+    "S,1,4\r\nSI,2,0\r\nI,3,0\r\nW,4,0\r\nL,5,0\r\nF,6,0\r\nC,7,0\r\nB,8,0\r\nD,9,0\r\n"
+    "T,10,0\r\nDT,11,0\r\nY,12,3\r\nV,13,3\r\nA,14,0\r\nM,16,0\r\nFC,23,2\r\nG,25,0\r\n"
+    "X,26,0\r\nR,27,0\r\n";
+std::string Int32(int32_t v) {
+  return Bytes({8, 4, v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF, (v >> 24) & 0xFF});
+}
+std::string Float(long double v) {
+  return Bytes({8}) + Extended(v);
+}
+std::string Text(const std::string& text) {
+  return Bytes({8, 6, static_cast<int>(text.size())}) + text;
+}
+const std::string kNull = Bytes({9});
+
+// One value group of the every-type definitions, in their order: sensible values, the named
+// ones replaced ("*" replaces all).
+std::string Group(const std::vector<std::pair<std::string, std::string>>& replaced = {}) {
+  // clang-format off
+  std::vector<std::pair<std::string, std::string>> values = {
+      {"S", Text("abc")}, {"SI", Int32(-300)}, {"I", Int32(100000)}, {"W", Int32(65000)},
+      {"L", Bytes({8, 9})}, {"F", Float(1.0L / 3)}, {"C", Float(-12.5L)},
+      {"B", Float(1234.5678L)}, {"D", Float(45000.7L)}, {"T", Float(0.75L)},
+      {"DT", Float(45000.25L)}, {"Y", Text("xyz")}, {"V", Text("ab")}, {"A", Int32(5)},
+      {"M", Text("memo")}, {"FC", Text("fc")}, {"G", Float(4503599627370496.0L)},
+      {"X", Text("adt")}, {"R", Text("arr")}};
+  // clang-format on
+  std::string bytes = Bytes({2, 0});
+  for (auto& [name, value] : values) {
+    for (auto& [which, by] : replaced)
+      if (which == name || which == "*") value = by;
+    bytes += value;
+  }
+  return bytes;
+}
+std::string Record(const std::vector<std::string>& groups) {
+  std::string bytes = Bytes({1});
+  for (const std::string& g : groups)
+    bytes += g;
+  return bytes + Bytes({0});
+}
+std::string Records(const std::vector<std::string>& records) {
+  std::string bytes = kSig + Bytes({1});
+  for (const std::string& r : records)
+    bytes += r;
+  return bytes + Bytes({0});
+}
+
+// What a load leaves behind: its count or error, every field of every record, and the stream
+// the records save to.
+struct LoadOutcome {
+  int count = -1;
+  std::string error;
+  std::vector<std::string> rows;
+  std::string saved;
+  bool operator==(const LoadOutcome&) const = default;
+};
+
+void PrintTo(const LoadOutcome& o, std::ostream* os) {
+  *os << "count " << o.count << ", error \"" << o.error << "\", rows:";
+  for (const std::string& row : o.rows)
+    *os << "\n  " << row;
+}
+
+LoadOutcome Load(const char* defs, const std::string& bytes, bool record_by_record) {
+  TVirtualDataSet ds;
+  ds.LoadFieldDefsFromText(defs, true);
+  int posts = 0;
+  // Any handler of the caller's makes the load go through Append and Post.
+  if (record_by_record) ds.AfterPost = [&](TVirtualDataSet&) { ++posts; };
+  LoadOutcome out;
+  try {
+    out.count = LoadBytes(ds, bytes);
+  } catch (const Exception& e) {
+    out.error = e.what();
+  }
+  EXPECT_EQ(ds.State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(posts, record_by_record ? ds.RecordCount() : 0);
+  for (ds.First(); !ds.Eof(); ds.Next()) {
+    std::string row;
+    for (int i = 0; i < ds.FieldCount(); ++i) {
+      const TField& f = ds.Fields(i);
+      row += f.IsNull() ? "<null>" : f.AsString();
+      row += '|';
+    }
+    out.rows.push_back(row);
+  }
+  out.saved = SaveToBytes(ds);
+  return out;
+}
+
+TEST(BinaryStreamFormat, DirectLoadEqualsTheRecordByRecordOne) {
+  const long double kHuge = 1e30L;
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int records;  // left in the set
+    bool fails;
+  } cases[] = {
+      {"every type", Records({Record({Group()}), Record({Group()})}), 2, false},
+      {"every type null", Records({Record({Group({{"*", kNull}})})}), 1, false},
+      {"day number 0 is null",
+       Records({Record({Group({{"D", Float(0)}, {"T", Float(0)}, {"DT", Float(0)}})})}), 1, false},
+      {"texts cut to their sizes",
+       Records({Record({Group({{"S", Text("abcdef")},
+                               {"Y", Text("uvwxyz")},
+                               {"V", Text("uvwxyz")},
+                               {"FC", Text("long")}})})}),
+       1, false},
+      {"UTF-8 and long texts",
+       Records({Record({Group({{"S", Bytes({8, 0x14, 2, 0, 0, 0, 0xC3, 0xA4})},
+                               {"M", Bytes({8, 0x0C, 3, 0, 0, 0}) + "abc"}})})}),
+       1, false},
+      {"integers where floats are read",
+       Records({Record({Group({{"F", Int32(-7)}, {"G", Int32(9)}, {"DT", Int32(2)}})})}), 1, false},
+      {"a fraction rounding to midnight", Records({Record({Group({{"T", Float(0.9999999999L)}})})}),
+       1, false},
+      {"later groups overwrite earlier ones",
+       Records({Record({Group(), Group({{"S", kNull}, {"I", Int32(-1)}, {"M", kNull}})})}), 1,
+       false},
+      {"small integer out of range",
+       Records({Record({Group()}), Record({Group({{"SI", Int32(40000)}})})}), 1, true},
+      {"word below zero", Records({Record({Group({{"W", Int32(-1)}})})}), 0, true},
+      {"date beyond the day range", Records({Record({Group({{"D", Float(1e12L)}})})}), 0, true},
+      {"time of an infinite day", Records({Record({Group({{"T", Float(HUGE_VALL)}})})}), 0, true},
+      {"currency beyond 64 bits", Records({Record({Group({{"C", Float(kHuge)}})})}), 0, true},
+      {"BCD beyond 64 bits", Records({Record({Group({{"B", Float(-kHuge)}})})}), 0, true},
+      {"large integer beyond 64 bits", Records({Record({Group({{"G", Float(kHuge)}})})}), 0, true},
+      {"a number where a text belongs",
+       Records({Record({Group()}), Record({Group({{"S", Int32(1)}})})}), 1, true},
+      {"a null marker that is no Boolean", Records({Record({Group({{"L", Bytes({2, 1})}})})}), 0,
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const LoadOutcome direct = Load(kEveryType, c.bytes, false);
+    const LoadOutcome by_record = Load(kEveryType, c.bytes, true);
+    EXPECT_EQ(direct, by_record);
+    EXPECT_EQ(direct.rows.size(), static_cast<size_t>(c.records));
+    EXPECT_EQ(!direct.error.empty(), c.fails) << direct.error;
+  }
+}
+
+TEST(BinaryStreamFormat, DirectLoadOfCorruptedBytesEqualsTheRecordByRecordOne) {
+  const std::string full =
+      Records({Record({Group()}), Record({Group({{"S", kNull}, {"D", Float(0)}})}),
+               Record({Group(), Group({{"W", Int32(7)}})})});
+  int differing = 0;
+  for (size_t pos = 4; pos < full.size(); ++pos) {
+    for (int value : {0x00, 0x01, 0x02, 0x05, 0x06, 0x09, 0x0C, 0x14, 0x7F, 0xFF}) {
+      std::string bytes = full;
+      bytes[pos] = static_cast<char>(value);
+      if (!(Load(kEveryType, bytes, false) == Load(kEveryType, bytes, true))) {
+        ADD_FAILURE() << "byte " << pos << " set to " << value;
+        if (++differing == 5) return;
+      }
+    }
+  }
+}
+
+// A derived record set: Append and Post may do more here than the base class knows of.
+class CountingSet : public TVirtualDataSet {
+ public:
+  int buffers = 0;
+
+ protected:
+  TRecordBuffer* GetActiveBuffer() override {
+    ++buffers;
+    return TVirtualDataSet::GetActiveBuffer();
+  }
+};
+
+TEST(BinaryStreamFormat, PerRecordHooksStillRunDuringALoad) {
+  const std::string two = Records({Record({Group()}), Record({Group()})});
+  struct Case {
+    const char* name;
+    std::function<void(TVirtualDataSet&, int& calls)> hook;
+  } cases[] = {
+      {"BeforeInsert", [](TVirtualDataSet& ds, int& n) { ds.BeforeInsert = [&n](auto&) { ++n; }; }},
+      {"OnNewRecord", [](TVirtualDataSet& ds, int& n) { ds.OnNewRecord = [&n](auto&) { ++n; }; }},
+      {"AfterInsert", [](TVirtualDataSet& ds, int& n) { ds.AfterInsert = [&n](auto&) { ++n; }; }},
+      {"BeforePost", [](TVirtualDataSet& ds, int& n) { ds.BeforePost = [&n](auto&) { ++n; }; }},
+      {"AfterPost", [](TVirtualDataSet& ds, int& n) { ds.AfterPost = [&n](auto&) { ++n; }; }},
+      {"validation of one field",
+       [](TVirtualDataSet& ds, int& n) {
+         ds.FieldByName("I")->OnValidate = [&n](TField&) { ++n; };
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TVirtualDataSet ds;
+    ds.LoadFieldDefsFromText(kEveryType, true);
+    int calls = 0;
+    c.hook(ds, calls);
+    EXPECT_EQ(LoadBytes(ds, two), 2);
+    EXPECT_EQ(calls, 2);
+  }
+  // A cancel handler runs when a record is dropped half-read.
+  TVirtualDataSet cancelled;
+  cancelled.LoadFieldDefsFromText(kEveryType, true);
+  int cancels = 0;
+  cancelled.AfterCancel = [&](TVirtualDataSet&) { ++cancels; };
+  EXPECT_THROW(LoadBytes(cancelled, two.substr(0, two.size() - 5)), EReadError);
+  EXPECT_EQ(cancels, 1);
+  EXPECT_EQ(cancelled.RecordCount(), 1);
+  // Calculated fields are calculated for each record loaded.
+  TVirtualDataSet calculated;
+  calculated.AddField("I", ftInteger);
+  calculated.AddField("TWICE", ftInteger, 0, TFieldKind::fkCalculated);
+  int calculations = 0;
+  calculated.OnCalcFields = [&](TVirtualDataSet& ds) {
+    ++calculations;
+    ds.FieldByName("TWICE")->SetAsInteger(2 * ds.FieldByName("I")->AsInteger());
+  };
+  calculated.Open();
+  calculations = 0;
+  EXPECT_EQ(LoadBytes(calculated, Records({Record({Bytes({2, 0}) + Int32(21) + kNull})})), 1);
+  EXPECT_GE(calculations, 1);
+  EXPECT_EQ(calculated.FieldByName("TWICE")->AsInteger(), 42);
+  // A derived record set is filled through its own buffer.
+  CountingSet derived;
+  derived.LoadFieldDefsFromText("ID,3,0\r\n", true);
+  derived.buffers = 0;
+  EXPECT_EQ(LoadBytes(derived, kSig + Bytes({1, 1, 2, 0, 8, 2, 7, 0, 0})), 1);
+  EXPECT_GE(derived.buffers, 1);
 }
 
 }  // namespace

@@ -830,6 +830,71 @@ TEST(Store, RecordsKeepTheirOwnValuesThroughDeletesAndInserts) {
   EXPECT_EQ(ds.FieldByName("LONG")->AsString(), std::string(500, 'x'));
 }
 
+// The cursor reads the record it shows in place and copies it only when an edit writes: a
+// write that reached the stored record early, or a read of a record no longer there, shows here.
+TEST(Cursor, TheShownRecordIsCopiedOnlyWhenWritten) {
+  struct Case {
+    const char* name;
+    std::function<void(TVirtualDataSet&)> act;  // with the cursor on the record of ID 2
+    std::vector<int> ids;                       // the walk afterwards
+    std::string shown;                          // "ID NAME" of the record shown after act
+  } cases[] = {
+      {"an edit cancelled",
+       [](TVirtualDataSet& ds) {
+         ds.Edit();
+         ds.FieldByName("ID")->SetAsInteger(20);
+         EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 20);
+         ds.Cancel();
+       },
+       {1, 2, 3},
+       "2 n2"},
+      {"an edit posted",
+       [](TVirtualDataSet& ds) {
+         ds.Edit();
+         ds.FieldByName("NAME")->SetAsString("neu");
+         ds.Post();
+       },
+       {1, 2, 3},
+       "2 neu"},
+      {"an edit left by moving",
+       [](TVirtualDataSet& ds) {
+         ds.Edit();
+         ds.FieldByName("ID")->SetAsInteger(20);
+         ds.Prior();
+       },
+       {1, 20, 3},
+       "1 n1"},
+      {"an edited record deleted",
+       [](TVirtualDataSet& ds) {
+         ds.Edit();
+         ds.FieldByName("ID")->SetAsInteger(20);
+         ds.Delete();
+       },
+       {1, 3},
+       "3 n3"},
+      {"the last record deleted",
+       [](TVirtualDataSet& ds) {
+         ds.Last();
+         ds.Delete();
+       },
+       {1, 2},
+       "2 n2"},
+      {"every record emptied", [](TVirtualDataSet& ds) { ds.EmptyRecords(); }, {}, "0 "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TVirtualDataSet ds;
+    MakeIds(ds, {1, 2, 3});
+    ds.First();
+    ds.Next();
+    c.act(ds);
+    EXPECT_EQ(std::to_string(ds.FieldByName("ID")->AsInteger()) + " " +
+                  ds.FieldByName("NAME")->AsString(),
+              c.shown);
+    EXPECT_EQ(Walk(ds), c.ids);
+  }
+}
+
 TEST(Store, RecordIdsAreUnique) {
   std::vector<uint32_t> ids;
   for (int i = 0; i < 20000; ++i)

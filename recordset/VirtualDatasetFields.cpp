@@ -71,7 +71,7 @@ TField::TField(TVirtualDataSet& dataset, std::string name, TFieldType type, int 
 
 uint8_t* TField::MutableSlot(TRecordBuffer& buffer) const {
   if (offset_ < 0) return nullptr;
-  return (IsCalculated() ? buffer.calculated.data() : buffer.values.data()) + offset_;
+  return (IsCalculated() ? buffer.calculated.data() : buffer.WritableValues()) + offset_;
 }
 
 const uint8_t* TField::Slot() const {
@@ -81,9 +81,9 @@ const uint8_t* TField::Slot() const {
   if (IsCalculated() &&
       !(s == S::dsBrowse || s == S::dsEdit || s == S::dsInsert || s == S::dsCalcFields))
     return nullptr;
-  TRecordBuffer* buffer = dataset_.GetActiveBuffer();
-  if (buffer == nullptr) return nullptr;
-  return MutableSlot(*buffer);
+  const TRecordBuffer* buffer = dataset_.GetActiveBuffer();
+  if (buffer == nullptr || offset_ < 0) return nullptr;
+  return (IsCalculated() ? buffer->calculated.data() : buffer->Values()) + offset_;
 }
 
 const std::string* TField::Blob() const {
@@ -438,11 +438,7 @@ void TField::SetAsDateTime(double value) {
         StoreBytes(&v, sizeof v);
       } else if (type_ == ftTime) {
         if (!std::isfinite(value)) RangeError(FloatText(value), *this);
-        double frac = std::fabs(value - std::trunc(value));
-        // A time field holds one day at most: a fraction that rounds to midnight stays
-        // 23:59:59.999.
-        const int64_t ms = std::llround(frac * static_cast<double>(kMillisecondsPerDay));
-        auto v = static_cast<int32_t>(std::min<int64_t>(ms, kMillisecondsPerDay - 1));
+        const int32_t v = TimeOfDayMilliseconds(value);
         StoreBytes(&v, sizeof v);
       } else {
         StoreBytes(&value, sizeof value);

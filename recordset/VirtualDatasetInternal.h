@@ -3,6 +3,7 @@
 // set's interface; include only from recordset/*.cpp.
 #pragma once
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -52,6 +53,14 @@ T ToIntegral(long double value, const TField& field) {
     RangeError(text, field);
   }
   return static_cast<T>(r);
+}
+
+// A time field's value: the milliseconds of the day number's fraction. A time field holds one
+// day at most: a fraction that rounds to midnight stays 23:59:59.999. REQUIRES: value finite.
+inline int32_t TimeOfDayMilliseconds(double value) {
+  const double frac = std::fabs(value - std::trunc(value));
+  const int64_t ms = std::llround(frac * static_cast<double>(kMillisecondsPerDay));
+  return static_cast<int32_t>(std::min<int64_t>(ms, kMillisecondsPerDay - 1));
 }
 
 inline bool IsTextType(TFieldType t) {
