@@ -14,6 +14,8 @@
 namespace rb::live {
 namespace {
 
+using platform::ReadBytes;
+
 std::vector<int> Widths(const std::vector<TGridColumn>& columns) {
   std::vector<int> widths;
   for (const TGridColumn& c : columns)
@@ -106,10 +108,6 @@ class ColumnLayoutFileTest : public ::testing::Test {
  protected:
   platform::TTestFolder folder_{"rbcolumns"};
   const std::string dir_ = folder_.Path();
-  static std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
 };
 
 TEST_F(ColumnLayoutFileTest, AnUntouchedWindowWritesTheDesignedWidths) {

@@ -14,6 +14,8 @@
 namespace rb::live {
 namespace {
 
+using platform::ReadBytes;
+
 class FastIniFileTest : public ::testing::Test {
  protected:
   platform::TTestFolder folder_{"rbfastini"};
@@ -21,10 +23,6 @@ class FastIniFileTest : public ::testing::Test {
 
   static void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
-  }
-  static std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 };
 

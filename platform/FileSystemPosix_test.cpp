@@ -6,9 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <future>
-#include <sstream>
 
 #include "platform/FileSystem.h"
 #include "platform/SysError.h"
@@ -21,24 +19,15 @@ class FileSystemTest : public ::testing::Test {
  protected:
   TTestFolder folder_{"rbfs"};
   const std::string dir_ = folder_.Path();
-  void Write(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
-  std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
 };
 
 TEST_F(FileSystemTest, CopyOntoItselfKeepsTheFile) {
   // Regression: truncating the target first would empty a source that is the same file.
-  Write(dir_ + "/same", "keep me");
+  WriteBytes(dir_ + "/same", "keep me");
   ASSERT_EQ(::symlink((dir_ + "/same").c_str(), (dir_ + "/alias").c_str()), 0);
   EXPECT_FALSE(CopyFile(dir_ + "/same", dir_ + "/same", false));
   EXPECT_FALSE(CopyFile(dir_ + "/same", dir_ + "/alias", false));
-  EXPECT_EQ(Read(dir_ + "/same"), "keep me");
+  EXPECT_EQ(ReadBytes(dir_ + "/same"), "keep me");
 }
 
 TEST_F(FileSystemTest, CopyFromAFifoDoesNotWaitForAWriter) {
@@ -51,7 +40,7 @@ TEST_F(FileSystemTest, CopyFromAFifoDoesNotWaitForAWriter) {
     FAIL() << "the copy waited for a writer";
   }
   EXPECT_TRUE(copied.get());
-  EXPECT_EQ(Read(dir_ + "/dst"), "");
+  EXPECT_EQ(ReadBytes(dir_ + "/dst"), "");
 }
 
 }  // namespace

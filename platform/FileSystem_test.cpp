@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <span>
-#include <sstream>
 
 #include "platform/SysError.h"
 #include "platform/TestFolder.h"
@@ -17,19 +16,10 @@ class FileSystemTest : public ::testing::Test {
  protected:
   TTestFolder folder_{"rbfs"};
   const std::string dir_ = folder_.Path();
-  void Write(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
-  std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
 };
 
 TEST_F(FileSystemTest, AttributesAndTheirErrors) {
-  Write(dir_ + "/f.txt", "x");
+  WriteBytes(dir_ + "/f.txt", "x");
   const uint32_t file = GetFileAttributes(dir_ + "/f.txt");
   ASSERT_NE(file, kInvalidFileAttributes);
   EXPECT_EQ(file & kAttrDirectory, 0u);
@@ -64,7 +54,7 @@ TEST_F(FileSystemTest, CodePageNamesReachTheFileSystemAsTheirCharacters) {
 }
 
 TEST_F(FileSystemTest, DeleteFileButNotAFolder) {
-  Write(dir_ + "/f", "x");
+  WriteBytes(dir_ + "/f", "x");
   EXPECT_TRUE(DeleteFile(dir_ + "/f"));
   EXPECT_EQ(GetFileAttributes(dir_ + "/f"), kInvalidFileAttributes);
   EXPECT_FALSE(DeleteFile(dir_ + "/f"));
@@ -80,7 +70,7 @@ TEST_F(FileSystemTest, CreateAndRemoveFolders) {
   EXPECT_EQ(GetLastError(), kErrorAlreadyExists);
   EXPECT_FALSE(CreateDirectory(dir_ + "/x/y"));
   EXPECT_EQ(GetLastError(), kErrorPathNotFound);
-  Write(dir_ + "/a/f", "x");
+  WriteBytes(dir_ + "/a/f", "x");
   EXPECT_FALSE(RemoveDirectory(dir_ + "/a"));
   EXPECT_EQ(GetLastError(), kErrorDirNotEmpty);
   ASSERT_TRUE(DeleteFile(dir_ + "/a/f"));
@@ -91,16 +81,16 @@ TEST_F(FileSystemTest, CopyFileCopiesBytes) {
   std::string bytes(200000, '\0');
   for (size_t i = 0; i < bytes.size(); ++i)
     bytes[i] = static_cast<char>(i * 7);
-  Write(dir_ + "/src", bytes);
+  WriteBytes(dir_ + "/src", bytes);
   ASSERT_TRUE(CopyFile(dir_ + "/src", dir_ + "/dst", true));
-  EXPECT_EQ(Read(dir_ + "/dst"), bytes);
+  EXPECT_EQ(ReadBytes(dir_ + "/dst"), bytes);
 
-  Write(dir_ + "/small", "abc");
+  WriteBytes(dir_ + "/small", "abc");
   EXPECT_FALSE(CopyFile(dir_ + "/small", dir_ + "/dst", true));
   EXPECT_EQ(GetLastError(), kErrorFileExists);
-  EXPECT_EQ(Read(dir_ + "/dst"), bytes) << "fail_if_exists must not touch the target";
+  EXPECT_EQ(ReadBytes(dir_ + "/dst"), bytes) << "fail_if_exists must not touch the target";
   EXPECT_TRUE(CopyFile(dir_ + "/small", dir_ + "/dst", false));
-  EXPECT_EQ(Read(dir_ + "/dst"), "abc");
+  EXPECT_EQ(ReadBytes(dir_ + "/dst"), "abc");
 
   EXPECT_FALSE(CopyFile(dir_ + "/none", dir_ + "/dst2", false));
   EXPECT_EQ(GetLastError(), kErrorFileNotFound);
@@ -109,7 +99,7 @@ TEST_F(FileSystemTest, CopyFileCopiesBytes) {
 }
 
 TEST_F(FileSystemTest, FindFirstFileMatchesWildcards) {
-  Write(dir_ + "/report.csv", "");
+  WriteBytes(dir_ + "/report.csv", "");
   ASSERT_TRUE(CreateDirectory(dir_ + "/sub"));
   struct Row {
     const char* pattern;

@@ -6,9 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <optional>
-#include <sstream>
 
 #include "platform/TestFolder.h"
 #include "util/Errors.h"
@@ -17,16 +15,8 @@
 namespace rb {
 namespace {
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using platform::ReadBytes;
+using platform::WriteBytes;
 
 class EnvGuard {
  public:

@@ -4,10 +4,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <span>
-#include <sstream>
 
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -19,16 +17,8 @@
 namespace rb {
 namespace {
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using platform::ReadBytes;
+using platform::WriteBytes;
 
 // A path written with '/' in the platform's own delimiter.
 std::string Native(std::string path) {
