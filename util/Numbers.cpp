@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <string_view>
 
 #include "platform/Number.h"
 #include "platform/System.h"
@@ -70,25 +72,58 @@ std::string NonFinite(double value) {
   return value < 0 ? "-INF" : "INF";
 }
 
-std::string Format(double value, bool grouped) {
-  if (!std::isfinite(value)) return NonFinite(value);
+// The amount's text from its sign, integer digits ("" for 0) and two decimals.
+std::string Compose(bool negative, std::string_view integer, char decimal1, char decimal2,
+                    bool grouped) {
   const TNumberSettings& s = current_settings;
-  const RoundedAmount r = RoundToHundredths(value);
   std::string out;
-  if (r.negative) out += '-';
+  if (negative) out += '-';
   if (grouped) {
-    const std::string integer = r.integer.empty() ? "0" : r.integer;
+    if (integer.empty()) integer = "0";
     for (size_t i = 0; i < integer.size(); ++i) {
       if (i > 0 && (integer.size() - i) % 3 == 0) out += s.ThousandSeparator;
       out += integer[i];
     }
   } else {
-    out += r.integer;
+    out += integer;
   }
   out += s.DecimalSeparator;
-  out += r.decimals[0];
-  out += r.decimals[1];
+  out += decimal1;
+  out += decimal2;
   return out;
+}
+
+// The cents of magnitude (>= 0) when one multiplication settles them, that is when
+// magnitude * 100 lies clearly away from the nearest half: the shortest decimal form of the
+// value and the value itself then round to the same cent. Both differ from the product by at
+// most 2^-52 of it (half an ulp each), far inside the margin. Values near a half (2.675, whose
+// shortest form is written with the half) are left to the exact rounding. The table build
+// formats two amounts for every row, and this keeps them off the general decimal conversion.
+bool CentsFast(double magnitude, uint64_t& cents) {
+  if (!(magnitude < 1e15)) return false;
+  const double scaled = magnitude * 100;
+  const double whole = std::floor(scaled);
+  const double fraction = scaled - whole;
+  if (std::fabs(fraction - 0.5) <= scaled * 0x1p-48) return false;
+  cents = static_cast<uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  return true;
+}
+
+std::string Format(double value, bool grouped) {
+  if (!std::isfinite(value)) return NonFinite(value);
+  uint64_t cents = 0;
+  if (CentsFast(std::fabs(value), cents)) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, cents / 100).ptr;
+    const std::string_view integer =
+        cents < 100 ? std::string_view() : std::string_view(digits, end - digits);
+    const auto decimals = static_cast<unsigned>(cents % 100);
+    // An amount that rounds to zero is shown without a sign.
+    return Compose(value < 0 && cents != 0, integer, static_cast<char>('0' + decimals / 10),
+                   static_cast<char>('0' + decimals % 10), grouped);
+  }
+  const RoundedAmount r = RoundToHundredths(value);
+  return Compose(r.negative, r.integer, r.decimals[0], r.decimals[1], grouped);
 }
 
 }  // namespace
