@@ -337,6 +337,12 @@ class TKXBalTree {
   // Tree shape, for checks: the root's node index (0 for Bottom) and the pool.
   uint32_t RootNode() const { return root_; }
   const TKXBalNode& Node(uint32_t index) const { return nodes_[index]; }
+  // Whether other is this very index, as the reader gives it to objects with the same names in
+  // the same order (SharePool): a name's position found in one then holds in the other.
+  bool SameIndexAs(const TKXBalTree& other) const {
+    return nodes_ != nullptr && nodes_ == other.nodes_ && root_ == other.root_ &&
+           count_ == other.count_;
+  }
 
  private:
   friend class TKXJSON;
