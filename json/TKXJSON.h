@@ -118,6 +118,7 @@ class TKXCustomJSON {
  private:
   friend struct TKXJSONDeleter;
   friend class TKXJSONStreamer;
+  friend class TKXJSONobjectmethod;
   bool in_arena_ = false;
 
  protected:
@@ -224,6 +225,13 @@ class TKXJSONobjectmethod : public TKXCustomJSON {
 
   std::u16string_view Name() const { return {name_, name_len_}; }
   TKXCustomJSON* Value() const { return value_; }
+  // The node as a pair, or none: what dynamic_cast gives, for readers that look at many members
+  // (the table build reads five of every position).
+  static const TKXJSONobjectmethod* AsPair(const TKXCustomJSON* node) {
+    return node != nullptr && node->node_class_ == NodeClass::kMember
+               ? static_cast<const TKXJSONobjectmethod*>(node)
+               : nullptr;
+  }
   // Destroys the value held before.
   void SetPairValue(TKXJSONPtr value);
 

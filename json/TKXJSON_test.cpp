@@ -648,6 +648,20 @@ TEST(NameIndex, ObjectsWithTheSameNamesStayIndependentWhenChanged) {
   EXPECT_EQ(keys, (std::vector<std::u16string>{u"x", u"y", u"z"}));
 }
 
+TEST(NameIndex, AsPairAgreesWithDynamicCast) {
+  TKXJSONPtr root = TKXJSONStreamer::ReadText(R"({"n":1,"s":"x","b":true,"z":null,"l":[],"o":{}})");
+  ASSERT_NE(root, nullptr);
+  TKXOwned<TKXJSON> built = TKXJSON::New();
+  built->AddMember(u"a", Num(1));
+  std::vector<const TKXCustomJSON*> nodes = {nullptr, root.get(), built.get(), built->GetItem(0)};
+  for (int32_t i = 0; i < root->ItemCount(); ++i) {
+    nodes.push_back(root->GetItem(i));  // read pairs
+    nodes.push_back(static_cast<const TKXJSONobjectmethod*>(root->GetItem(i))->Value());
+  }
+  for (const TKXCustomJSON* node : nodes)
+    EXPECT_EQ(TKXJSONobjectmethod::AsPair(node), dynamic_cast<const TKXJSONobjectmethod*>(node));
+}
+
 TEST(NameIndex, SameIndexOnlyWhileShared) {
   TKXJSONPtr root = TKXJSONStreamer::ReadText(
       R"([{"x":1,"y":2},{"x":3,"y":4},{"y":5,"x":6},{"x":7,"y":8},{},{}])");

@@ -109,7 +109,7 @@ class TPositionReader {
   // What MemberValue gives for the member's name.
   TKXCustomJSON* Value(TMember member) const {
     if (object_ == nullptr) return nullptr;
-    const auto* pair = dynamic_cast<const TKXJSONobjectmethod*>(object_->GetItem(places_[member]));
+    const auto* pair = TKXJSONobjectmethod::AsPair(object_->GetItem(places_[member]));
     return pair != nullptr ? pair->Value() : nullptr;
   }
 
@@ -131,14 +131,17 @@ class TPositionReader {
   // rest goes through the general conversion.
   static void AssignAnsi(std::u16string_view text, std::string& out) {
     out.resize(text.size());
+    // One pass without an early exit, over pointers that cannot overlap, so that the compiler
+    // takes whole vectors of characters at a time.
+    const char16_t* __restrict from = text.data();
+    char* __restrict to = out.data();
+    unsigned foreign = 0;
     for (size_t i = 0; i < text.size(); ++i) {
-      const char16_t c = text[i];
-      if (c >= 0x100 || (c >= 0x80 && c < 0xA0)) {
-        out = platform::WideToAnsi(text);
-        return;
-      }
-      out[i] = static_cast<char>(c);
+      const unsigned c = from[i];
+      foreign |= (c >> 8) | static_cast<unsigned>((c & 0xE0) == 0x80);
+      to[i] = static_cast<char>(c);
     }
+    if (foreign != 0) out = platform::WideToAnsi(text);
   }
 
   TKXCustomJSON* position_ = nullptr;
@@ -349,18 +352,21 @@ void TLiveImportFrm::FillPositions() {
     }
     screen_.SetRowCount(rows);
 
+    // The field names as the screen takes them, made once rather than for every cell.
+    const std::string position_field = kColPosition, description_field = kColDescription,
+                      price_field = kColPrice, kum_price_field = kColKumPrice;
     int j = 1;
     for (int32_t i = 0; i < count; ++i) {
       reader.Select(part_list_->ItemAt(i));
       if (reader.TextEmpty(TPositionReader::kRow)) throw Exception(kVersionTooOld);
       if (hidden[i]) continue;
-      screen_.SetCell(kColPosition, j, reader.Text(TPositionReader::kPosition));
-      screen_.SetCell(kColDescription, j, reader.Text(TPositionReader::kDescription1));
+      screen_.SetCell(position_field, j, reader.Text(TPositionReader::kPosition));
+      screen_.SetCell(description_field, j, reader.Text(TPositionReader::kDescription1));
       const double price = reader.Price();
-      screen_.SetCell(kColPrice, j, FormatAmount(price));
+      screen_.SetCell(price_field, j, FormatAmount(price));
       running += price;
       if (j + 1 < rows) {
-        screen_.SetCell(kColKumPrice, j, FormatAmount(running));
+        screen_.SetCell(kum_price_field, j, FormatAmount(running));
         order_sum_ += price;
       }
       if (j + 2 < rows) deduction_target_ = running;

@@ -111,7 +111,8 @@ void TDataGridModel::SetCell(int col, int row, std::string_view text) {
       emit headerDataChanged(Qt::Horizontal, col, col);
     return;
   }
-  if (CellView(col, row) == text) return;
+  TCellText* cell = &CellAt(col, row - 1);
+  if (std::string_view(text_).substr(cell->offset, cell->size) == text) return;
   // A text taken from this very buffer would move when the buffer grows.
   std::string own;
   if (!text.empty() && text.data() >= text_.data() && text.data() < text_.data() + text_.size())
@@ -120,16 +121,15 @@ void TDataGridModel::SetCell(int col, int row, std::string_view text) {
     PackTexts();
     if (text.size() > UINT32_MAX - text_.size()) throw std::length_error("grid texts too long");
   }
-  TCellText& cell = CellAt(col, row - 1);
-  if (text.size() <= cell.size) {
-    text.copy(text_.data() + cell.offset, text.size());
-    stale_bytes_ += cell.size - text.size();
+  if (text.size() <= cell->size) {
+    text.copy(text_.data() + cell->offset, text.size());
+    stale_bytes_ += cell->size - text.size();
   } else {
-    stale_bytes_ += cell.size;
-    cell.offset = static_cast<uint32_t>(text_.size());
+    stale_bytes_ += cell->size;
+    cell->offset = static_cast<uint32_t>(text_.size());
     text_.append(text);
   }
-  cell.size = static_cast<uint32_t>(text.size());
+  cell->size = static_cast<uint32_t>(text.size());
   PackTextsIfStale();
   if (Updating()) {
     cells_changed_ = true;

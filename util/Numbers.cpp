@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 #include "platform/Number.h"
@@ -113,14 +114,24 @@ std::string Format(double value, bool grouped) {
   if (!std::isfinite(value)) return NonFinite(value);
   uint64_t cents = 0;
   if (CentsFast(std::fabs(value), cents)) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, cents / 100).ptr;
-    const std::string_view integer =
-        cents < 100 ? std::string_view() : std::string_view(digits, end - digits);
-    const auto decimals = static_cast<unsigned>(cents % 100);
+    // Written from the end: the decimals, the separator, the integer digits in groups, the sign.
+    const TNumberSettings& s = current_settings;
+    char buffer[32];  // cents < 10^17: at most 15 integer digits, 4 group separators
+    char* p = std::end(buffer);
+    *--p = static_cast<char>('0' + cents % 10);
+    *--p = static_cast<char>('0' + cents / 10 % 10);
+    *--p = s.DecimalSeparator;
+    uint64_t integer = cents / 100;
+    if (integer != 0 || grouped) {
+      for (int digits = 0; digits == 0 || integer != 0; ++digits) {
+        if (grouped && digits > 0 && digits % 3 == 0) *--p = s.ThousandSeparator;
+        *--p = static_cast<char>('0' + integer % 10);
+        integer /= 10;
+      }
+    }
     // An amount that rounds to zero is shown without a sign.
-    return Compose(value < 0 && cents != 0, integer, static_cast<char>('0' + decimals / 10),
-                   static_cast<char>('0' + decimals % 10), grouped);
+    if (value < 0 && cents != 0) *--p = '-';
+    return std::string(p, std::end(buffer));
   }
   const RoundedAmount r = RoundToHundredths(value);
   return Compose(r.negative, r.integer, r.decimals[0], r.decimals[1], grouped);
