@@ -12,7 +12,6 @@
 
 #include "exchange/TestPipeFolder.h"
 #include "host/ExchangeHost.h"
-#include "json/JSONAccess.h"
 #include "json/TKXJSONStreamer.h"
 #include "live/FakeScreen.h"
 #include "platform/File.h"
@@ -210,29 +209,24 @@ TEST_F(LiveView, PositionsOfMixedShapesReadLikeTheirMembers) {
       TKXJSONStreamer::ReadText(R"({"Order":[{"LINKUID":"","Parts":[)" + list + "]}]}"));
   view_.FillPositions();
 
-  TKXJSONPtr document = TKXJSONStreamer::ReadText("[" + list + "]");
   struct Row {
-    int part;  // index into parts
     const char* position;
     const char* description;
     const char* price;
   } rows[] = {
-      {0, "A1", "d1", "1,50"},        {1, "A2", "d2", "2,00"},   {2, "B3", "d3", "3,00"},
-      {3, "A4", "d4", "4,00"},        {4, "5", "", "5,25"},      {5, "A6", "\x80 ? \x81x", "6,00"},
-      {7, "", "no position", "8,00"}, {8, "L9", "last", "9,00"},
+      {"A1", "d1", "1,50"},        {"A2", "d2", "2,00"},   {"B3", "d3", "3,00"},
+      {"A4", "d4", "4,00"},        {"5", "", "5,25"},      {"A6", "\x80 ? \x81x", "6,00"},
+      {"", "no position", "8,00"}, {"L9", "last", "9,00"},
   };
   ASSERT_EQ(screen_.RowCount(), 9);
   for (int j = 1; j <= 8; ++j) {
     const Row& row = rows[j - 1];
-    TKXCustomJSON* part = document->ItemAt(row.part);
-    EXPECT_EQ(screen_.Cell(kColPosition, j), part->MemberAsText("Position")) << j;
     EXPECT_EQ(screen_.Cell(kColPosition, j), row.position) << j;
-    EXPECT_EQ(screen_.Cell(kColDescription, j), part->MemberAsText("Description1")) << j;
     EXPECT_EQ(screen_.Cell(kColDescription, j), row.description) << j;
     EXPECT_EQ(screen_.Cell(kColPrice, j), row.price) << j;
   }
   EXPECT_EQ(Kum(7), "29,75");
-  EXPECT_EQ(view_.OrderSum(), 29.75);
+  EXPECT_EQ(view_.OrderSum(), 29.75);  // all shown positions but the last
 }
 
 TEST_F(LiveView, APositionWithoutRowRefusesTheTable) {
