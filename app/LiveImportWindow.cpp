@@ -322,11 +322,19 @@ void TLiveImportWindow::SetRowCount(int rows) {
 void TLiveImportWindow::ClearGrid() {
   dg_->ClearRows();
 }
+// The table build names the same columns in the same order on every row: the entry after the
+// last one found is tried first.
 int TLiveImportWindow::ColumnOf(const std::string& field) const {
-  for (const auto& [name, index] : column_cache_)
-    if (name == field) return index;
+  const size_t n = column_cache_.size();
+  for (size_t k = 0; k < n; ++k) {
+    const size_t i = (column_next_ + k) % n;
+    if (column_cache_[i].first == field) {
+      column_next_ = i + 1;
+      return column_cache_[i].second;
+    }
+  }
   const int index = dg_->ColumnIndex(field);
-  if (column_cache_.size() < 16) column_cache_.emplace_back(field, index);
+  if (n < 16) column_cache_.emplace_back(field, index);
   return index;
 }
 std::string TLiveImportWindow::Cell(const std::string& field, int row) const {

@@ -123,6 +123,7 @@ class TLiveImportWindow : public QWidget, public live::TLiveScreen {
 
   // Field names already looked up: the table build addresses four cells of every row by name.
   mutable std::vector<std::pair<std::string, int>> column_cache_;
+  mutable size_t column_next_ = 0;
   live::TWindowPosition position_ = live::TWindowPosition::Designed;
   bool shown_once_ = false;
   bool painted_ = false;

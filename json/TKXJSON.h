@@ -118,6 +118,7 @@ class TKXCustomJSON {
  private:
   friend struct TKXJSONDeleter;
   friend class TKXJSONStreamer;
+  friend class TKXJSONobjectmethod;
   bool in_arena_ = false;
 
  protected:
@@ -224,6 +225,13 @@ class TKXJSONobjectmethod : public TKXCustomJSON {
 
   std::u16string_view Name() const { return {name_, name_len_}; }
   TKXCustomJSON* Value() const { return value_; }
+  // The node as a pair, or none: what dynamic_cast gives, for readers that look at many members
+  // (the table build reads five of every position).
+  static const TKXJSONobjectmethod* AsPair(const TKXCustomJSON* node) {
+    return node != nullptr && node->node_class_ == NodeClass::kMember
+               ? static_cast<const TKXJSONobjectmethod*>(node)
+               : nullptr;
+  }
   // Destroys the value held before.
   void SetPairValue(TKXJSONPtr value);
 
@@ -337,6 +345,12 @@ class TKXBalTree {
   // Tree shape, for checks: the root's node index (0 for Bottom) and the pool.
   uint32_t RootNode() const { return root_; }
   const TKXBalNode& Node(uint32_t index) const { return nodes_[index]; }
+  // Whether other is this very index, as the reader gives it to objects with the same names in
+  // the same order (SharePool): a name's position found in one then holds in the other.
+  bool SameIndexAs(const TKXBalTree& other) const {
+    return nodes_ != nullptr && nodes_ == other.nodes_ && root_ == other.root_ &&
+           count_ == other.count_;
+  }
 
  private:
   friend class TKXJSON;

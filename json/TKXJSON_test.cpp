@@ -648,5 +648,48 @@ TEST(NameIndex, ObjectsWithTheSameNamesStayIndependentWhenChanged) {
   EXPECT_EQ(keys, (std::vector<std::u16string>{u"x", u"y", u"z"}));
 }
 
+TEST(NameIndex, AsPairAgreesWithDynamicCast) {
+  TKXJSONPtr root = TKXJSONStreamer::ReadText(R"({"n":1,"s":"x","b":true,"z":null,"l":[],"o":{}})");
+  ASSERT_NE(root, nullptr);
+  TKXOwned<TKXJSON> built = TKXJSON::New();
+  built->AddMember(u"a", Num(1));
+  std::vector<const TKXCustomJSON*> nodes = {nullptr, root.get(), built.get(), built->GetItem(0)};
+  for (int32_t i = 0; i < root->ItemCount(); ++i) {
+    nodes.push_back(root->GetItem(i));  // read pairs
+    nodes.push_back(static_cast<const TKXJSONobjectmethod*>(root->GetItem(i))->Value());
+  }
+  for (const TKXCustomJSON* node : nodes)
+    EXPECT_EQ(TKXJSONobjectmethod::AsPair(node), dynamic_cast<const TKXJSONobjectmethod*>(node));
+}
+
+TEST(NameIndex, SameIndexOnlyWhileShared) {
+  TKXJSONPtr root = TKXJSONStreamer::ReadText(
+      R"([{"x":1,"y":2},{"x":3,"y":4},{"y":5,"x":6},{"x":7,"y":8},{},{}])");
+  ASSERT_NE(root, nullptr);
+  auto index = [&](int i) -> const TKXBalTree& {
+    return static_cast<TKXJSON*>(root->GetItem(i))->NameIndex();
+  };
+  struct Row {
+    int a, b;
+    bool same;
+  } rows[] = {
+      {0, 1, true},                  // same names in the same order, one after the other
+      {1, 2, false},                 // other order
+      {2, 3, false}, {0, 3, false},  // same names, but an object with others came between
+      {4, 5, false},                 // no members: no index to share
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(index(row.a).SameIndexAs(index(row.b)), row.same) << row.a << "," << row.b;
+    EXPECT_EQ(index(row.b).SameIndexAs(index(row.a)), row.same) << row.b << "," << row.a;
+  }
+  static_cast<TKXJSON*>(root->GetItem(1))->AddMember(u"z", Num(9));
+  EXPECT_FALSE(index(0).SameIndexAs(index(1))) << "a change gives the object an index of its own";
+  EXPECT_TRUE(index(1).SameIndexAs(index(1)));
+
+  TKXOwned<TKXJSON> unindexed = TKXJSON::New(false);
+  unindexed->AddMember(u"x", Num(1));
+  EXPECT_FALSE(unindexed->NameIndex().SameIndexAs(unindexed->NameIndex()));
+}
+
 }  // namespace
 }  // namespace rb

@@ -55,30 +55,101 @@ int IntegerOrZero(std::string_view text) {
   return value > 2147483647LL ? 0 : static_cast<int>(value);
 }
 
-// A position's member as text, read as MemberAsText reads it. A text member of an object is
-// looked up by its UTF-16 name and converted directly: the table reads five members of every
-// position, and the general path converts the name and passes the value through a variant.
-std::string PositionText(TKXCustomJSON* position, std::u16string_view name16, const char* name) {
-  if (position == nullptr) return {};
-  if (position->GetKind() == ValueKind::js_Object) {
-    TKXCustomJSON* value = static_cast<TKXJSON*>(position)->MemberValue(name16);
-    if (value == nullptr) return {};
-    if (value->GetKind() == ValueKind::js_String)
-      return platform::WideToAnsi(static_cast<TKXJSONstring*>(value)->Text());
-  }
-  return position->MemberAsText(name);
-}
+// The members of a position that the table reads, each read as MemberAsText reads it. The
+// reader gives positions with the same names in the same order one name index, so the members'
+// places are looked up once for such a run; a text member is converted straight into a buffer
+// that keeps its storage from row to row.
+class TPositionReader {
+ public:
+  enum TMember { kTypLine, kRow, kPosition, kDescription1, kPrice, kMemberCount };
 
-// The price as the host sent it: a JSON number is taken as it is, so that it never depends on
-// how the user's locale would spell it as text; anything else is read as text.
-double PriceOf(TKXCustomJSON* position) {
-  TKXCustomJSON* price = position->GetKind() == ValueKind::js_Object
-                             ? static_cast<TKXJSON*>(position)->MemberValue(u"Price")
-                             : nullptr;
-  if (price != nullptr && price->GetKind() == ValueKind::js_Number)
-    return static_cast<double>(static_cast<TKXJSONnumber*>(price)->Value());
-  return static_cast<double>(TextToNumber(position->MemberAsText(doc::kPrice)));
-}
+  void Select(TKXCustomJSON* position) {
+    position_ = position;
+    object_ = position != nullptr && position->GetKind() == ValueKind::js_Object
+                  ? static_cast<TKXJSON*>(position)
+                  : nullptr;
+    if (object_ == nullptr) return;
+    if (indexed_ != nullptr && object_->NameIndex().SameIndexAs(indexed_->NameIndex())) return;
+    for (int m = 0; m < kMemberCount; ++m)
+      places_[m] = object_->MemberIndex(kNames16[m]);
+    indexed_ = object_;
+  }
+
+  // The member's text; valid until the next call.
+  const std::string& Text(TMember member) {
+    text_.clear();
+    if (TKXJSONstring* value = String(member))
+      AssignAnsi(value->Text(), text_);
+    else if (NeedsGeneralRead(member))
+      text_ = position_->MemberAsText(kNames[member]);
+    return text_;
+  }
+
+  // Text(member).empty(), without converting: the conversion keeps the length.
+  bool TextEmpty(TMember member) {
+    if (TKXJSONstring* value = String(member)) return value->Text().empty();
+    return !NeedsGeneralRead(member) || position_->MemberAsText(kNames[member]).empty();
+  }
+
+  // The price as the host sent it: a JSON number is taken as it is, so that it never depends on
+  // how the user's locale would spell it as text; anything else is read as text.
+  double Price() {
+    TKXCustomJSON* price = Value(kPrice);
+    if (price != nullptr && price->GetKind() == ValueKind::js_Number)
+      return static_cast<double>(static_cast<TKXJSONnumber*>(price)->Value());
+    return static_cast<double>(TextToNumber(position_->MemberAsText(doc::kPrice)));
+  }
+
+ private:
+  static constexpr std::u16string_view kNames16[kMemberCount] = {u"TypLine", u"Row", u"Position",
+                                                                 u"Description1", u"Price"};
+  static constexpr const char* kNames[kMemberCount] = {doc::kTypLine, doc::kRow, doc::kPosition,
+                                                       doc::kDescription1, doc::kPrice};
+
+  // What MemberValue gives for the member's name.
+  TKXCustomJSON* Value(TMember member) const {
+    if (object_ == nullptr) return nullptr;
+    const auto* pair = TKXJSONobjectmethod::AsPair(object_->GetItem(places_[member]));
+    return pair != nullptr ? pair->Value() : nullptr;
+  }
+
+  TKXJSONstring* String(TMember member) const {
+    TKXCustomJSON* value = Value(member);
+    return value != nullptr && value->GetKind() == ValueKind::js_String
+               ? static_cast<TKXJSONstring*>(value)
+               : nullptr;
+  }
+
+  // Whether a member that is no text takes the general path: in an object only a member that is
+  // there (a missing one reads ""); any other position (no object) always.
+  bool NeedsGeneralRead(TMember member) const {
+    if (position_ == nullptr) return false;
+    return object_ == nullptr || Value(member) != nullptr;
+  }
+
+  // Latin-1 without the C1 controls is the code page's own bytes: the common case copies, the
+  // rest goes through the general conversion.
+  static void AssignAnsi(std::u16string_view text, std::string& out) {
+    out.resize(text.size());
+    // One pass without an early exit, over pointers that cannot overlap, so that the compiler
+    // takes whole vectors of characters at a time.
+    const char16_t* __restrict from = text.data();
+    char* __restrict to = out.data();
+    unsigned foreign = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const unsigned c = from[i];
+      foreign |= (c >> 8) | static_cast<unsigned>((c & 0xE0) == 0x80);
+      to[i] = static_cast<char>(c);
+    }
+    if (foreign != 0) out = platform::WideToAnsi(text);
+  }
+
+  TKXCustomJSON* position_ = nullptr;
+  TKXJSON* object_ = nullptr;         // position_ when it is an object
+  const TKXJSON* indexed_ = nullptr;  // the object whose index places_ come from
+  int32_t places_[kMemberCount] = {};
+  std::string text_;
+};
 
 // dd.mm.yyyy with the program's date separator; a day number outside the years 1 to 9999 is no
 // date and raises like the record set's own conversions.
@@ -272,26 +343,30 @@ void TLiveImportFrm::FillPositions() {
     const int32_t count = part_list_->ItemCount();
     screen_.SetRowCount(count + 1);
     std::vector<char> hidden(static_cast<size_t>(count));
+    TPositionReader reader;
     int rows = 1;
     for (int32_t i = 0; i < count; ++i) {
-      hidden[i] = IsHiddenKind(PositionText(part_list_->ItemAt(i), u"TypLine", doc::kTypLine));
+      reader.Select(part_list_->ItemAt(i));
+      hidden[i] = IsHiddenKind(reader.Text(TPositionReader::kTypLine));
       if (!hidden[i]) ++rows;
     }
     screen_.SetRowCount(rows);
 
+    // The field names as the screen takes them, made once rather than for every cell.
+    const std::string position_field = kColPosition, description_field = kColDescription,
+                      price_field = kColPrice, kum_price_field = kColKumPrice;
     int j = 1;
     for (int32_t i = 0; i < count; ++i) {
-      TKXCustomJSON* position = part_list_->ItemAt(i);
-      if (PositionText(position, u"Row", doc::kRow).empty()) throw Exception(kVersionTooOld);
+      reader.Select(part_list_->ItemAt(i));
+      if (reader.TextEmpty(TPositionReader::kRow)) throw Exception(kVersionTooOld);
       if (hidden[i]) continue;
-      screen_.SetCell(kColPosition, j, PositionText(position, u"Position", doc::kPosition));
-      screen_.SetCell(kColDescription, j,
-                      PositionText(position, u"Description1", doc::kDescription1));
-      const double price = PriceOf(position);
-      screen_.SetCell(kColPrice, j, FormatAmount(price));
+      screen_.SetCell(position_field, j, reader.Text(TPositionReader::kPosition));
+      screen_.SetCell(description_field, j, reader.Text(TPositionReader::kDescription1));
+      const double price = reader.Price();
+      screen_.SetCell(price_field, j, FormatAmount(price));
       running += price;
       if (j + 1 < rows) {
-        screen_.SetCell(kColKumPrice, j, FormatAmount(running));
+        screen_.SetCell(kum_price_field, j, FormatAmount(running));
         order_sum_ += price;
       }
       if (j + 2 < rows) deduction_target_ = running;

@@ -12,6 +12,7 @@
 
 #include "exchange/TestPipeFolder.h"
 #include "host/ExchangeHost.h"
+#include "json/TKXJSONStreamer.h"
 #include "live/FakeScreen.h"
 #include "platform/File.h"
 #include "platform/Process.h"
@@ -181,6 +182,51 @@ TEST_F(LiveView, EdgeCountsOfShownPositions) {
       EXPECT_EQ(Kum(1), "");
     }
   }
+}
+
+// Positions need not look alike: members in another order, missing, repeated, of other kinds,
+// or with characters outside the code page. Each cell reads as MemberAsText reads the member,
+// however the positions before it looked.
+TEST_F(LiveView, PositionsOfMixedShapesReadLikeTheirMembers) {
+  const std::string parts[] = {
+      R"({"Row":"1","Position":"A1","Description1":"d1","Price":1.5})",
+      R"({"Row":"2","Position":"A2","Description1":"d2","Price":2})",
+      R"({"Price":3,"Description1":"d3","Position":"B3","Row":"3"})",
+      R"({"Row":"4","Position":"A4","Description1":"d4","Price":4})",
+      R"({"Row":"5","Position":5,"Description1":null,"Price":"5,25"})",
+      // UTF-8 of the euro sign, a CJK character and the C1 control 0x81.
+      "{\"Row\":\"6\",\"Position\":\"A6\",\"Position\":\"dup\","
+      "\"Description1\":\"\xE2\x82\xAC \xE4\xB8\x80 \xC2\x81x\",\"Price\":6}",
+      "{\"Row\":\"7\",\"TypLine\":\"\xC2\x81\",\"Position\":\"H\",\"Description1\":\"h\","
+      "\"Price\":100}",
+      R"({"Row":"8","Description1":"no position","Price":8})",
+      R"({"Row":"9","Position":"L9","Description1":"last","Price":9})",
+  };
+  std::string list;
+  for (const std::string& part : parts)
+    list += (list.empty() ? "" : ",") + part;
+  view_.SetDocument(
+      TKXJSONStreamer::ReadText(R"({"Order":[{"LINKUID":"","Parts":[)" + list + "]}]}"));
+  view_.FillPositions();
+
+  struct Row {
+    const char* position;
+    const char* description;
+    const char* price;
+  } rows[] = {
+      {"A1", "d1", "1,50"},        {"A2", "d2", "2,00"},   {"B3", "d3", "3,00"},
+      {"A4", "d4", "4,00"},        {"5", "", "5,25"},      {"A6", "\x80 ? \x81x", "6,00"},
+      {"", "no position", "8,00"}, {"L9", "last", "9,00"},
+  };
+  ASSERT_EQ(screen_.RowCount(), 9);
+  for (int j = 1; j <= 8; ++j) {
+    const Row& row = rows[j - 1];
+    EXPECT_EQ(screen_.Cell(kColPosition, j), row.position) << j;
+    EXPECT_EQ(screen_.Cell(kColDescription, j), row.description) << j;
+    EXPECT_EQ(screen_.Cell(kColPrice, j), row.price) << j;
+  }
+  EXPECT_EQ(Kum(7), "29,75");
+  EXPECT_EQ(view_.OrderSum(), 29.75);  // all shown positions but the last
 }
 
 TEST_F(LiveView, APositionWithoutRowRefusesTheTable) {

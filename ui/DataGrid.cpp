@@ -163,9 +163,9 @@ std::string TDataGrid::Cell(std::string_view field_name, int row) const {
   return col < 0 ? std::string() : Cell(col, row);
 }
 
-void TDataGrid::SetCell(std::string_view field_name, int row, std::string text) {
+void TDataGrid::SetCell(std::string_view field_name, int row, std::string_view text) {
   const int col = ColumnIndex(field_name);
-  if (col >= 0) SetCell(col, row, std::move(text));
+  if (col >= 0) SetCell(col, row, text);
 }
 
 void TDataGrid::BeginUpdate() {

@@ -65,9 +65,9 @@ class TDataGrid : public QTableView {
   void SetRowCount(int rows) { model_->SetRowCount(rows); }
   void ClearRows() { model_->SetRowCount(1); }
   std::string Cell(int col, int row) const { return model_->Cell(col, row); }
-  void SetCell(int col, int row, std::string text) { model_->SetCell(col, row, std::move(text)); }
+  void SetCell(int col, int row, std::string_view text) { model_->SetCell(col, row, text); }
   std::string Cell(std::string_view field_name, int row) const;
-  void SetCell(std::string_view field_name, int row, std::string text);
+  void SetCell(std::string_view field_name, int row, std::string_view text);
 
   // Batches cell and row changes (calls nest); painting is suspended meanwhile.
   void BeginUpdate();

@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <algorithm>
+#include <stdexcept>
 #include <utility>
 
 #include "ui/QtText.h"
@@ -26,6 +27,13 @@ TDataGridModel::TDataGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 int TDataGridModel::AddColumn(const TDataGridColumn& column) {
   const int col = ColumnCount();
   beginInsertColumns({}, col, col);
+  // Rows that exist get an empty cell at their end.
+  std::vector<TCellText> cells(static_cast<size_t>(data_rows_) * (columns_.size() + 1));
+  for (size_t row = 0; row < static_cast<size_t>(data_rows_); ++row) {
+    std::copy_n(cells_.begin() + static_cast<ptrdiff_t>(row * columns_.size()), columns_.size(),
+                cells.begin() + static_cast<ptrdiff_t>(row * (columns_.size() + 1)));
+  }
+  cells_ = std::move(cells);
   columns_.push_back(column);
   endInsertColumns();
   return col;
@@ -35,8 +43,9 @@ void TDataGridModel::RemoveAllColumns() {
   if (columns_.empty()) return;
   beginRemoveColumns({}, 0, ColumnCount() - 1);
   columns_.clear();
-  for (auto& row : rows_)
-    row.clear();
+  cells_.clear();
+  text_.clear();
+  stale_bytes_ = 0;
   endRemoveColumns();
 }
 
@@ -52,7 +61,18 @@ int TDataGridModel::ColumnIndex(std::string_view field_name) const {
 }
 
 void TDataGridModel::SetRowCount(int rows) {
-  rows_.resize(static_cast<size_t>(std::max(rows, 1) - 1));
+  const int data_rows = std::max(rows, 1) - 1;
+  if (data_rows == 0) {
+    // The buffer keeps its storage for the next fill.
+    text_.clear();
+    stale_bytes_ = 0;
+  } else {
+    for (size_t i = static_cast<size_t>(data_rows) * columns_.size(); i < cells_.size(); ++i)
+      stale_bytes_ += cells_[i].size;
+  }
+  cells_.resize(static_cast<size_t>(data_rows) * columns_.size());
+  data_rows_ = data_rows;
+  PackTextsIfStale();
   if (!Updating()) AnnounceRowCount();
 }
 
@@ -70,39 +90,69 @@ void TDataGridModel::AnnounceRowCount() {
   }
 }
 
-std::string TDataGridModel::Cell(int col, int row) const {
+std::string_view TDataGridModel::CellView(int col, int row) const {
   if (!ValidColumn(col) || row < 0 || row >= RowCount()) return {};
   if (row == 0) return columns_[static_cast<size_t>(col)].caption;
-  const auto& cells = rows_[static_cast<size_t>(row - 1)];
-  return static_cast<size_t>(col) < cells.size() ? cells[static_cast<size_t>(col)] : std::string();
+  const TCellText cell =
+      cells_[static_cast<size_t>(row - 1) * columns_.size() + static_cast<size_t>(col)];
+  return std::string_view(text_).substr(cell.offset, cell.size);
 }
 
-void TDataGridModel::SetCell(int col, int row, std::string text) {
+void TDataGridModel::SetCell(int col, int row, std::string_view text) {
   if (!ValidColumn(col) || row < 0 || row >= RowCount()) return;
   // Unchanged texts announce nothing: a cell painter may store what it shows on every paint.
   if (row == 0) {
     std::string& caption = columns_[static_cast<size_t>(col)].caption;
     if (caption == text) return;
-    caption = std::move(text);
+    caption = text;
     if (Updating())
       captions_changed_ = true;
     else
       emit headerDataChanged(Qt::Horizontal, col, col);
     return;
   }
-  auto& cells = rows_[static_cast<size_t>(row - 1)];
-  if (static_cast<size_t>(col) >= cells.size()) {
-    if (text.empty()) return;
-    cells.resize(columns_.size());
+  TCellText* cell = &CellAt(col, row - 1);
+  if (std::string_view(text_).substr(cell->offset, cell->size) == text) return;
+  // A text taken from this very buffer would move when the buffer grows.
+  std::string own;
+  if (!text.empty() && text.data() >= text_.data() && text.data() < text_.data() + text_.size())
+    text = own.assign(text);
+  if (text.size() > UINT32_MAX - text_.size()) {
+    PackTexts();
+    if (text.size() > UINT32_MAX - text_.size()) throw std::length_error("grid texts too long");
   }
-  if (cells[static_cast<size_t>(col)] == text) return;
-  cells[static_cast<size_t>(col)] = std::move(text);
+  if (text.size() <= cell->size) {
+    text.copy(text_.data() + cell->offset, text.size());
+    stale_bytes_ += cell->size - text.size();
+  } else {
+    stale_bytes_ += cell->size;
+    cell->offset = static_cast<uint32_t>(text_.size());
+    text_.append(text);
+  }
+  cell->size = static_cast<uint32_t>(text.size());
+  PackTextsIfStale();
   if (Updating()) {
     cells_changed_ = true;
   } else {
     const QModelIndex cell = index(row - 1, col);
     emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::EditRole});
   }
+}
+
+void TDataGridModel::PackTextsIfStale() {
+  if (stale_bytes_ > 4096 && stale_bytes_ > text_.size() / 2) PackTexts();
+}
+
+void TDataGridModel::PackTexts() {
+  std::string packed;
+  packed.reserve(text_.size() - stale_bytes_);
+  for (TCellText& cell : cells_) {
+    const uint32_t offset = static_cast<uint32_t>(packed.size());
+    packed.append(text_, cell.offset, cell.size);
+    cell.offset = offset;
+  }
+  text_ = std::move(packed);
+  stale_bytes_ = 0;
 }
 
 void TDataGridModel::BeginUpdate() {
@@ -143,7 +193,7 @@ QVariant TDataGridModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
-      return ToQString(Cell(index.column(), index.row() + 1));
+      return ToQString(CellView(index.column(), index.row() + 1));
     case Qt::FontRole:
       return column.font ? QVariant(*column.font) : QVariant();
     case Qt::ForegroundRole:

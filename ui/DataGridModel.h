@@ -1,5 +1,8 @@
 // The storage behind TDataGrid: its columns and the 8-bit texts of its cells, offered to Qt's
-// views as a table model. No object per cell: a row costs its texts and one small vector.
+// views as a table model. No object per cell: the texts lie one after another in one buffer and
+// a cell is a place in it, so a row costs its texts and eight bytes per column, and filling the
+// grid allocates nothing per cell. A changed text goes to the end of the buffer (or over the old
+// one where it fits); the buffer is packed again once most of it is stale.
 //
 // Rows are addressed as the user sees them (grid rows): row 0 is the header, whose cells are
 // the column captions; rows 1 .. RowCount()-1 hold data and are the model's rows 0 ... Columns
@@ -17,6 +20,7 @@
 #include <QAbstractTableModel>
 #include <QColor>
 #include <QFont>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,10 +52,12 @@ class TDataGridModel : public QAbstractTableModel {
   const TDataGridColumn& Column(int col) const;
   int ColumnIndex(std::string_view field_name) const;  // -1 when none
 
-  int RowCount() const { return static_cast<int>(rows_.size()) + 1; }
+  int RowCount() const { return data_rows_ + 1; }
   void SetRowCount(int rows);  // below 1 counts as 1; rows that stay keep their cells
-  std::string Cell(int col, int row) const;
-  void SetCell(int col, int row, std::string text);
+  std::string Cell(int col, int row) const { return std::string(CellView(col, row)); }
+  // Valid until the next change of cells, rows or columns.
+  std::string_view CellView(int col, int row) const;
+  void SetCell(int col, int row, std::string_view text);
 
   void BeginUpdate();
   void EndUpdate();
@@ -69,12 +75,27 @@ class TDataGridModel : public QAbstractTableModel {
   bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
  private:
+  // A cell's text: size bytes of text_ from offset.
+  struct TCellText {
+    uint32_t offset = 0;
+    uint32_t size = 0;
+  };
+
   bool ValidColumn(int col) const { return col >= 0 && col < ColumnCount(); }
   void AnnounceRowCount();
+  TCellText& CellAt(int col, int data_row) {
+    return cells_[static_cast<size_t>(data_row) * columns_.size() + static_cast<size_t>(col)];
+  }
+  // Drops what no cell refers to once it is more than half of text_.
+  void PackTextsIfStale();
+  void PackTexts();
 
   std::vector<TDataGridColumn> columns_;
-  std::vector<std::vector<std::string>> rows_;  // data rows; a row's vector may be shorter
-  int shown_rows_ = 0;                          // the data rows the views know of
+  int data_rows_ = 0;
+  std::vector<TCellText> cells_;  // data_rows_ rows of ColumnCount() cells each
+  std::string text_;              // the cells' texts
+  size_t stale_bytes_ = 0;        // bytes of text_ that no cell refers to
+  int shown_rows_ = 0;            // the data rows the views know of
   int update_depth_ = 0;
   bool cells_changed_ = false;
   bool captions_changed_ = false;

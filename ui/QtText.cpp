@@ -8,7 +8,7 @@
 
 namespace rb::ui {
 
-QString ToQString(const std::string& cp1252) {
+QString ToQString(std::string_view cp1252) {
   const std::u16string wide = platform::AnsiToWide(cp1252);
   return QString::fromUtf16(wide.data(), static_cast<qsizetype>(wide.size()));
 }

@@ -10,10 +10,11 @@
 
 #include <QString>
 #include <string>
+#include <string_view>
 
 namespace rb::ui {
 
-QString ToQString(const std::string& cp1252);
+QString ToQString(std::string_view cp1252);
 std::string FromQString(const QString& text);
 
 // The file-system name of an 8-bit path as Qt's file classes expect it.

@@ -2,6 +2,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <iterator>
+#include <string_view>
 
 #include "platform/Number.h"
 #include "platform/System.h"
@@ -70,25 +73,68 @@ std::string NonFinite(double value) {
   return value < 0 ? "-INF" : "INF";
 }
 
-std::string Format(double value, bool grouped) {
-  if (!std::isfinite(value)) return NonFinite(value);
+// The amount's text from its sign, integer digits ("" for 0) and two decimals.
+std::string Compose(bool negative, std::string_view integer, char decimal1, char decimal2,
+                    bool grouped) {
   const TNumberSettings& s = current_settings;
-  const RoundedAmount r = RoundToHundredths(value);
   std::string out;
-  if (r.negative) out += '-';
+  if (negative) out += '-';
   if (grouped) {
-    const std::string integer = r.integer.empty() ? "0" : r.integer;
+    if (integer.empty()) integer = "0";
     for (size_t i = 0; i < integer.size(); ++i) {
       if (i > 0 && (integer.size() - i) % 3 == 0) out += s.ThousandSeparator;
       out += integer[i];
     }
   } else {
-    out += r.integer;
+    out += integer;
   }
   out += s.DecimalSeparator;
-  out += r.decimals[0];
-  out += r.decimals[1];
+  out += decimal1;
+  out += decimal2;
   return out;
+}
+
+// The cents of magnitude (>= 0) when one multiplication settles them, that is when
+// magnitude * 100 lies clearly away from the nearest half: the shortest decimal form of the
+// value and the value itself then round to the same cent. Both differ from the product by at
+// most 2^-52 of it (half an ulp each), far inside the margin. Values near a half (2.675, whose
+// shortest form is written with the half) are left to the exact rounding. The table build
+// formats two amounts for every row, and this keeps them off the general decimal conversion.
+bool CentsFast(double magnitude, uint64_t& cents) {
+  if (!(magnitude < 1e15)) return false;
+  const double scaled = magnitude * 100;
+  const double whole = std::floor(scaled);
+  const double fraction = scaled - whole;
+  if (std::fabs(fraction - 0.5) <= scaled * 0x1p-48) return false;
+  cents = static_cast<uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  return true;
+}
+
+std::string Format(double value, bool grouped) {
+  if (!std::isfinite(value)) return NonFinite(value);
+  uint64_t cents = 0;
+  if (CentsFast(std::fabs(value), cents)) {
+    // Written from the end: the decimals, the separator, the integer digits in groups, the sign.
+    const TNumberSettings& s = current_settings;
+    char buffer[32];  // cents < 10^17: at most 15 integer digits, 4 group separators
+    char* p = std::end(buffer);
+    *--p = static_cast<char>('0' + cents % 10);
+    *--p = static_cast<char>('0' + cents / 10 % 10);
+    *--p = s.DecimalSeparator;
+    uint64_t integer = cents / 100;
+    if (integer != 0 || grouped) {
+      for (int digits = 0; digits == 0 || integer != 0; ++digits) {
+        if (grouped && digits > 0 && digits % 3 == 0) *--p = s.ThousandSeparator;
+        *--p = static_cast<char>('0' + integer % 10);
+        integer /= 10;
+      }
+    }
+    // An amount that rounds to zero is shown without a sign.
+    if (value < 0 && cents != 0) *--p = '-';
+    return std::string(p, std::end(buffer));
+  }
+  const RoundedAmount r = RoundToHundredths(value);
+  return Compose(r.negative, r.integer, r.decimals[0], r.decimals[1], grouped);
 }
 
 }  // namespace

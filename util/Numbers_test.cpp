@@ -253,6 +253,34 @@ TEST(FormatAmount, GroupsAndRounds) {
   EXPECT_EQ(FormatAmount(1.7976931348623157e308).size(), 309u + 102u + 3u);
 }
 
+// Sums and products carry binary noise; the cents follow the value's shortest decimal form
+// whether or not the noise puts it near a half.
+TEST(FormatAmount, RoundsComputedAmountsOnTheirShortestForm) {
+  SettingsScope scope{TNumberSettings()};
+  struct Row {
+    double value;
+    const char* grouped;
+  } rows[] = {
+      {0.1 + 0.2, "0,30"},        // 0.30000000000000004
+      {4.35 * 3, "13,05"},        // 13.049999999999999
+      {1.1 * 1.1, "1,21"},        // 1.2100000000000002
+      {0.015 + 0.03, "0,05"},     // shortest form 0.045
+      {0.0025 + 0.0025, "0,01"},  // shortest form 0.005
+      {1.115, "1,12"},            // binary just below the half
+      {1.445, "1,45"},
+      {8.325, "8,33"},
+      {-8.325, "-8,33"},
+      {0.285, "0,29"},
+      {9.995, "10,00"},
+      {99999999999.995, "100.000.000.000,00"},
+      {1234567890.125, "1.234.567.890,13"},
+      {1234567890123.455, "1.234.567.890.123,46"},
+      {999999999999999.9, "999.999.999.999.999,90"},  // past the exact range of cents * 100
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(FormatAmount(row.value), row.grouped) << row.value;
+}
+
 TEST(FormatAmount, UsesTheProgramSeparators) {
   SettingsScope scope{Swiss()};
   EXPECT_EQ(FormatAmount(1234567.5), "1'234'567.50");
