@@ -324,7 +324,7 @@ void TLiveImportWindow::ClearGrid() {
 }
 // The table build names the same columns in the same order on every row: the entry after the
 // last one found is tried first.
-int TLiveImportWindow::ColumnOf(const std::string& field) const {
+int TLiveImportWindow::ColumnOf(std::string_view field) const {
   const size_t n = column_cache_.size();
   for (size_t k = 0; k < n; ++k) {
     const size_t i = (column_next_ + k) % n;
@@ -334,14 +334,14 @@ int TLiveImportWindow::ColumnOf(const std::string& field) const {
     }
   }
   const int index = dg_->ColumnIndex(field);
-  if (n < 16) column_cache_.emplace_back(field, index);
+  if (n < 16) column_cache_.emplace_back(std::string(field), index);
   return index;
 }
-std::string TLiveImportWindow::Cell(const std::string& field, int row) const {
+std::string TLiveImportWindow::Cell(std::string_view field, int row) const {
   const int col = ColumnOf(field);
   return col < 0 ? std::string() : dg_->Cell(col, row);
 }
-void TLiveImportWindow::SetCell(const std::string& field, int row, const std::string& text) {
+void TLiveImportWindow::SetCell(std::string_view field, int row, std::string_view text) {
   const int col = ColumnOf(field);
   if (col >= 0) dg_->SetCell(col, row, text);
 }

@@ -62,8 +62,8 @@ class TLiveImportWindow : public QWidget, public live::TLiveScreen {
   int RowCount() const override;
   void SetRowCount(int rows) override;
   void ClearGrid() override;
-  std::string Cell(const std::string& field, int row) const override;
-  void SetCell(const std::string& field, int row, const std::string& text) override;
+  std::string Cell(std::string_view field, int row) const override;
+  void SetCell(std::string_view field, int row, std::string_view text) override;
   void BeginGridUpdate() override;
   void EndGridUpdate() override;
   void SetGridFixedMode() override;
@@ -102,7 +102,7 @@ class TLiveImportWindow : public QWidget, public live::TLiveScreen {
                   const ui::TDrawCellState& state);
   void Panel4Resize();
   QLineEdit* LineEdit(live::TEditId edit) const;
-  int ColumnOf(const std::string& field) const;
+  int ColumnOf(std::string_view field) const;
   void KeepAbzugText(const QString& text);
 
   std::unique_ptr<live::TLiveImportFrm> view_;

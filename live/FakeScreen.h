@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "live/LiveImportFrm.h"
@@ -46,11 +47,11 @@ class TFakeScreen : public TLiveScreen {
       row.resize(columns.size());
   }
   void ClearGrid() override { rows.resize(1); }
-  std::string Cell(const std::string& field, int row) const override {
+  std::string Cell(std::string_view field, int row) const override {
     const int col = ColumnIndex(field);
     return col < 0 || row < 0 || row >= RowCount() ? "" : rows[row][col];
   }
-  void SetCell(const std::string& field, int row, const std::string& text) override {
+  void SetCell(std::string_view field, int row, std::string_view text) override {
     const int col = ColumnIndex(field);
     if (col >= 0 && row >= 0 && row < RowCount()) rows[row][col] = text;
   }
@@ -99,7 +100,7 @@ class TFakeScreen : public TLiveScreen {
   TDesktop Desktop() const override { return desktop; }
 
  private:
-  int ColumnIndex(const std::string& field) const {
+  int ColumnIndex(std::string_view field) const {
     for (size_t i = 0; i < columns.size(); ++i) {
       if (platform::SameTextIgnoringCase(columns[i].field_name, field)) return static_cast<int>(i);
     }

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "live/Geometry.h"
@@ -45,8 +46,8 @@ class TLiveScreen {
   virtual int RowCount() const = 0;
   virtual void SetRowCount(int rows) = 0;
   virtual void ClearGrid() = 0;
-  virtual std::string Cell(const std::string& field, int row) const = 0;
-  virtual void SetCell(const std::string& field, int row, const std::string& text) = 0;
+  virtual std::string Cell(std::string_view field, int row) const = 0;
+  virtual void SetCell(std::string_view field, int row, std::string_view text) = 0;
   virtual void BeginGridUpdate() = 0;
   virtual void EndGridUpdate() = 0;
   // Fixed mode after loading: editing ends, columns can no longer be sized or rows moved.
