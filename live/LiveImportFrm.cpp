@@ -79,7 +79,7 @@ class TPositionReader {
   const std::string& Text(TMember member) {
     text_.clear();
     if (TKXJSONstring* value = String(member))
-      AssignAnsi(value->Text(), text_);
+      platform::WideToAnsi(value->Text(), text_);
     else if (NeedsGeneralRead(member))
       text_ = position_->MemberAsText(kNames[member]);
     return text_;
@@ -125,23 +125,6 @@ class TPositionReader {
   bool NeedsGeneralRead(TMember member) const {
     if (position_ == nullptr) return false;
     return object_ == nullptr || Value(member) != nullptr;
-  }
-
-  // Latin-1 without the C1 controls is the code page's own bytes: the common case copies, the
-  // rest goes through the general conversion.
-  static void AssignAnsi(std::u16string_view text, std::string& out) {
-    out.resize(text.size());
-    // One pass without an early exit, over pointers that cannot overlap, so that the compiler
-    // takes whole vectors of characters at a time.
-    const char16_t* __restrict from = text.data();
-    char* __restrict to = out.data();
-    unsigned foreign = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-      const unsigned c = from[i];
-      foreign |= (c >> 8) | static_cast<unsigned>((c & 0xE0) == 0x80);
-      to[i] = static_cast<char>(c);
-    }
-    if (foreign != 0) out = platform::WideToAnsi(text);
   }
 
   TKXCustomJSON* position_ = nullptr;
@@ -352,21 +335,18 @@ void TLiveImportFrm::FillPositions() {
     }
     screen_.SetRowCount(rows);
 
-    // The field names as the screen takes them, made once rather than for every cell.
-    const std::string position_field = kColPosition, description_field = kColDescription,
-                      price_field = kColPrice, kum_price_field = kColKumPrice;
     int j = 1;
     for (int32_t i = 0; i < count; ++i) {
       reader.Select(part_list_->ItemAt(i));
       if (reader.TextEmpty(TPositionReader::kRow)) throw Exception(kVersionTooOld);
       if (hidden[i]) continue;
-      screen_.SetCell(position_field, j, reader.Text(TPositionReader::kPosition));
-      screen_.SetCell(description_field, j, reader.Text(TPositionReader::kDescription1));
+      screen_.SetCell(kColPosition, j, reader.Text(TPositionReader::kPosition));
+      screen_.SetCell(kColDescription, j, reader.Text(TPositionReader::kDescription1));
       const double price = reader.Price();
-      screen_.SetCell(price_field, j, FormatAmount(price));
+      screen_.SetCell(kColPrice, j, FormatAmount(price));
       running += price;
       if (j + 1 < rows) {
-        screen_.SetCell(kum_price_field, j, FormatAmount(running));
+        screen_.SetCell(kColKumPrice, j, FormatAmount(running));
         order_sum_ += price;
       }
       if (j + 2 < rows) deduction_target_ = running;

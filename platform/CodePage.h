@@ -15,6 +15,9 @@ namespace platform {
 
 std::u16string AnsiToWide(std::string_view text);
 std::string WideToAnsi(std::u16string_view text);
+// The same into out, whose storage is kept: for converting many texts in a row. Latin-1
+// without the C1 controls is the code page's own bytes and is copied straight.
+void WideToAnsi(std::u16string_view text, std::string& out);
 
 // One unit each way; WideCharToAnsi gives '?' where the code page has no byte.
 char16_t AnsiCharToWide(unsigned char c);

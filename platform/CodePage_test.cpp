@@ -61,5 +61,18 @@ TEST(CodePage, LowerCaseUndoesUpperCaseForEveryCapital) {
   EXPECT_EQ(AnsiLower(0xC4), 0xE4);  // Ä
 }
 
+// The buffer form copies Latin-1 straight: it must agree with the general conversion on every
+// unit, alone and inside a text, also where the buffer held a longer text before.
+TEST(CodePage, BufferFormAgreesWithTheGeneralConversion) {
+  std::string out(40, 'x');
+  for (int u = 0; u < 0x10000; ++u) {
+    const std::u16string text = u"ab" + std::u16string(1, static_cast<char16_t>(u)) + u"cd";
+    WideToAnsi(text, out);
+    ASSERT_EQ(out, WideToAnsi(text)) << u;
+  }
+  WideToAnsi(u"", out);
+  EXPECT_EQ(out, "");
+}
+
 }  // namespace
 }  // namespace platform
