@@ -148,8 +148,7 @@ TEST(LiveImportWindow, ShowsTheSampleOrderFromTheHost) {
       {"--pipe-name", "ktx-window-test", "--document", TTestPipeFolder::Folder() + "/doc.json",
        "--data-folder", data},
       {{"XDG_RUNTIME_DIR", TTestPipeFolder::Folder()}});
-  for (int i = 0; i < 500 && ReadLocalServiceName() != "ktx-window-test"; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  WaitForLocalService("ktx-window-test");
 
   TMessages messages;
   TLiveImportWindow window;

@@ -46,8 +46,7 @@ class SampleDocument : public ::testing::Test {
                                            TempFolder("Beispieldaten"), "--sample"},
                                           {{"XDG_RUNTIME_DIR", TTestPipeFolder::Folder()}});
     ASSERT_TRUE(host_.Running());
-    for (int i = 0; i < 500 && ReadLocalServiceName().empty(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    WaitForLocalService("ktx-sample-test");
     ASSERT_EQ(ReadLocalServiceName(), "ktx-sample-test");
   }
   void TearDown() override {

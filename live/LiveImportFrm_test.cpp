@@ -55,8 +55,7 @@ class TTestHost {
                              "--data-folder", folder_ + "/daten"});
     process_ = platform::ChildProcess::Start(KTX_EXCHANGE_PATH, args,
                                              {{"XDG_RUNTIME_DIR", TTestPipeFolder::Folder()}});
-    for (int i = 0; i < 500 && ReadLocalServiceName() != name; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    WaitForLocalService(name);
   }
   ~TTestHost() {
     process_.RequestStop();

@@ -74,6 +74,18 @@ bool Lookup(PipeHandle pipe, std::shared_ptr<Raw>& raw, uint32_t& timeout_ms) {
   return true;
 }
 
+// Takes the system handle from the key (6 for an unknown key); forget drops the key too,
+// otherwise it stays behind as disconnected. The caller's raw lets the handle go outside the lock.
+bool Detach(PipeHandle pipe, bool forget, std::shared_ptr<Raw>& raw) {
+  Table& t = Handles();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  const auto it = t.entries.find(pipe);
+  if (it == t.entries.end()) return Fail(kErrorInvalidHandle);
+  raw = std::move(it->second.raw);
+  if (forget) t.entries.erase(it);
+  return true;
+}
+
 bool Disconnected(PipeHandle pipe) {
   Table& t = Handles();
   std::lock_guard<std::mutex> lock(t.mutex);
@@ -268,27 +280,13 @@ bool WriteFile(PipeHandle pipe, const void* buffer, uint32_t count, uint32_t* by
 }
 
 bool CloseHandle(PipeHandle pipe) {
-  Table& t = Handles();
   std::shared_ptr<Raw> raw;
-  {
-    std::lock_guard<std::mutex> lock(t.mutex);
-    const auto it = t.entries.find(pipe);
-    if (it == t.entries.end()) return Fail(kErrorInvalidHandle);
-    raw = std::move(it->second.raw);
-    t.entries.erase(it);
-  }
-  return true;  // the system handle closes with its last user
+  return Detach(pipe, true, raw);  // the system handle closes with its last user, after the lock
 }
 
 bool DisconnectPipe(PipeHandle pipe) {
-  Table& t = Handles();
   std::shared_ptr<Raw> raw;
-  {
-    std::lock_guard<std::mutex> lock(t.mutex);
-    const auto it = t.entries.find(pipe);
-    if (it == t.entries.end()) return Fail(kErrorInvalidHandle);
-    raw = std::move(it->second.raw);
-  }
+  if (!Detach(pipe, false, raw)) return false;
   // Closing (not DisconnectNamedPipe) lets the peer still read what was written before: the
   // last reply must not be thrown away.
   if (raw) ::CancelIoEx(raw->h, nullptr);
